@@ -1,0 +1,100 @@
+// The update state that the finder settles at every start.
+#include "common/profile_keys.h"
+#include "common/version.h"
+#include "finder/app/tobrel_app.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "platform/version_info.h"
+#include "product_version.h"
+
+using namespace profile;
+
+std::wstring DefaultUpdateSiteURL() {
+    return std::wstring(L"http://") + SL_UPDATE_HOST_WIDE +
+           L"/installer/solberio/search/latestversion.ini";
+}
+
+bool CTobrelApp::InitPaths() {
+    m_strModulePath = plat::ModuleFilePath();
+    m_strAppDir = plat::RemoveFileSpec(m_strModulePath);
+    m_strProfilePath = plat::JoinPath(m_strAppDir, kProfileFileName);
+    return plat::PathExists(m_strProfilePath);
+}
+
+bool CTobrelApp::ReadProductVersion() {
+    const auto version = plat::QueryProductVersion(m_strModulePath);
+    if (!version) {
+        return false;
+    }
+    m_strProductVersion = version->substr(0, kProductVersionCapacity - 1);
+    return !m_strProductVersion.empty();
+}
+
+bool CTobrelApp::CreateProfile() {
+    m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
+    m_strUpdateSiteURL = plat::ReadIniString(kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(),
+                                                kUrlIniFirstRunCapacity, m_strUrlIniPath);
+    // An empty URL in "url.ini" leaves the folder as it was: the next start
+    // is a first run again.
+    if (m_strUpdateSiteURL.empty()) {
+        return false;
+    }
+    if (!ReadProductVersion()) {
+        return false;
+    }
+    plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL, m_strProfilePath);
+    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion,
+                             m_strProfilePath);
+    plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
+    plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
+    return true;
+}
+
+bool CTobrelApp::RefreshProfile() {
+    m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
+    const std::wstring storedURL =
+        plat::ReadIniString(kUpdateSection, kUpdateSiteURL, L"", kUrlCapacity, m_strProfilePath);
+    if (storedURL.empty()) {
+        m_strUpdateSiteURL = plat::ReadIniString(kUrlSection, kUpdateSiteURL,
+                                                    DefaultUpdateSiteURL(), kUrlCapacity,
+                                                    m_strUrlIniPath);
+        plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL,
+                                 m_strProfilePath);
+    }
+    if (!ReadProductVersion()) {
+        return false;
+    }
+    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion,
+                             m_strProfilePath);
+    if (plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity,
+                               m_strProfilePath)
+            .empty()) {
+        plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
+    }
+    if (plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"", kVersionCapacity,
+                               m_strProfilePath)
+            .empty()) {
+        plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
+    }
+    return true;
+}
+
+bool CTobrelApp::IsInstallerPending() {
+    m_strInstallerPath = plat::JoinPath(m_strAppDir, kInstallerFileName);
+    m_strCurrentVersion = plat::ReadIniString(kUpdateSection, kCurrentVersion, L"",
+                                                 kVersionCapacity, m_strProfilePath);
+    m_strPassedVersion = plat::ReadIniString(kUpdateSection, kPassedVersion, L"",
+                                                kVersionCapacity, m_strProfilePath);
+    m_strDownloadedVersion = plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"",
+                                                    kVersionCapacity, m_strProfilePath);
+    if (!plat::PathExists(m_strInstallerPath)) {
+        return false;
+    }
+    const VersionNumbers downloaded = ParseVersion(m_strDownloadedVersion);
+    const VersionNumbers current = ParseVersion(m_strCurrentVersion);
+    if (IsNewerVersion(downloaded, current)) {
+        return true;
+    }
+    plat::DeleteFilePath(m_strInstallerPath);
+    return false;
+}

@@ -1,0 +1,171 @@
+#include "platform/ini_text.h"
+
+#include <vector>
+
+namespace plat::ini {
+
+namespace {
+
+struct Line {
+    std::string_view text;  // without its line end
+    std::size_t begin;      // offset of the line in the file
+    std::size_t end;        // offset just past its line end
+};
+
+std::vector<Line> SplitLines(std::string_view file) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < file.size()) {
+        std::size_t lf = file.find('\n', pos);
+        const std::size_t next = lf == std::string_view::npos ? file.size() : lf + 1;
+        std::size_t stop = lf == std::string_view::npos ? file.size() : lf;
+        if (stop > pos && file[stop - 1] == '\r') {
+            --stop;
+        }
+        lines.push_back({file.substr(pos, stop - pos), pos, next});
+        pos = next;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    a = Trim(a);
+    b = Trim(b);
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The name of a section header line, or nullopt when the line is no header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[') {
+        return std::nullopt;
+    }
+    const std::size_t close = line.find(']');
+    return line.substr(1, (close == std::string_view::npos ? line.size() : close) - 1);
+}
+
+// Splits "key=value"; a line without "=" is a key without a value.
+std::pair<std::string_view, std::string_view> SplitEntry(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+        return {Trim(line), {}};
+    }
+    return {Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
+}
+
+struct SectionSpan {
+    std::size_t header;     // index of the header line
+    std::size_t lastEntry;  // index of its last non-blank line (the header when empty)
+    std::size_t end;        // index of the next header, or the line count
+};
+
+std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::string_view section) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        auto name = SectionName(lines[i].text);
+        if (!name || !SameName(*name, section)) {
+            continue;
+        }
+        SectionSpan span{i, i, lines.size()};
+        for (std::size_t j = i + 1; j < lines.size(); ++j) {
+            if (SectionName(lines[j].text)) {
+                span.end = j;
+                break;
+            }
+            if (!Trim(lines[j].text).empty()) {
+                span.lastEntry = j;
+            }
+        }
+        return span;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> FindValue(std::string_view fileText, std::string_view section,
+                                     std::string_view key) {
+    const auto lines = SplitLines(fileText);
+    const auto span = FindSection(lines, section);
+    if (!span) {
+        return std::nullopt;
+    }
+    for (std::size_t i = span->header + 1; i < span->end; ++i) {
+        if (Trim(lines[i].text).empty()) {
+            continue;
+        }
+        auto [name, value] = SplitEntry(lines[i].text);
+        if (!SameName(name, key)) {
+            continue;
+        }
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        return std::string(value);
+    }
+    return std::nullopt;
+}
+
+std::string SetValue(std::string_view fileText, std::string_view section, std::string_view key,
+                     std::string_view value) {
+    const bool lfOnly = fileText.find('\n') != std::string_view::npos &&
+                        fileText.find("\r\n") == std::string_view::npos;
+    const std::string_view eol = lfOnly ? "\n" : "\r\n";
+    const std::string entry = std::string(key) + "=" + std::string(value);
+
+    const auto lines = SplitLines(fileText);
+    const auto span = FindSection(lines, section);
+    std::string out;
+    if (!span) {
+        out.assign(fileText);
+        if (!out.empty() && out.back() != '\n') {
+            out += eol;
+        }
+        out += "[" + std::string(section) + "]" + std::string(eol) + entry + std::string(eol);
+        return out;
+    }
+    for (std::size_t i = span->header + 1; i < span->end; ++i) {
+        if (Trim(lines[i].text).empty() || !SameName(SplitEntry(lines[i].text).first, key)) {
+            continue;
+        }
+        // Replace the line's text, keep its own line end.
+        const Line& line = lines[i];
+        out.assign(fileText.substr(0, line.begin));
+        out += entry;
+        out.append(fileText.substr(line.begin + line.text.size()));
+        return out;
+    }
+    const Line& after = lines[span->lastEntry];
+    out.assign(fileText.substr(0, after.end));
+    if (after.end == fileText.size() && (out.empty() || out.back() != '\n')) {
+        out += eol;
+    }
+    out += entry;
+    out += eol;
+    out.append(fileText.substr(after.end));
+    return out;
+}
+
+}  // namespace plat::ini

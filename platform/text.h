@@ -1,0 +1,22 @@
+// Conversions between the programs' wide texts and 8-bit text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view bytes);
+
+// 8-bit text from the network or a file, read in the system's ANSI code page
+// (Windows) or as UTF-8 (POSIX).
+// Bytes that do not convert become U+FFFD; nothing is dropped silently.
+std::wstring FromAnsi(std::string_view bytes);
+
+#ifndef _WIN32
+// A wide path as the file system takes it.
+inline std::string NativePath(const std::wstring& path) { return ToUtf8(path); }
+#endif
+
+}  // namespace plat

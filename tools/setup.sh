@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian packages.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: run as root (apt-get and ip netns need it)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  # native build and tests
+  build-essential cmake ninja-build pkg-config clang-format
+  googletest libgtest-dev libcurl4-openssl-dev
+  clang libclang-rt-14-dev
+  # cross build of the Windows programs
+  g++-mingw-w64-i686-posix mingw-w64-tools
+  # running them: Wine on a virtual display, Japanese fonts and locale
+  wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
+  fonts-ipafont-gothic fonts-wine locales
+  # the test LAN and the simulated peers
+  iproute2 curl procps psmisc
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Wine takes its ANSI code page from LC_ALL; the glibc locale must exist as
+# well, or Japanese file names and arguments are read as ASCII.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+
+echo "setup: done"
