@@ -1,0 +1,9 @@
+// One whole device search on the calling thread: start notice, probe from
+// every local IPv4 address, receive cycles until a silent one or the stop
+// flag, one notice per new device, end notice.
+#pragma once
+
+#include "finder/discovery/search_host.h"
+
+// The worker's thread function; host is the window that started it. Always 0.
+unsigned SearchThreadProc(ISearchHost* host);
