@@ -1,13 +1,34 @@
-// The finder's application object: its folder, the update state in
-// "profile.ini", and the hand-off of a downloaded installer.
+// The finder's application object: its start-up, its folder, the update
+// state in "profile.ini", and the hand-off of a downloaded installer.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
-class CTobrelApp {
-public:
-    CTobrelApp() = default;
-    virtual ~CTobrelApp() = default;
+#include "finder/app/app_base.h"
+#include "finder/app/finder_shell.h"
+
+class CTobrelApp : public CTobrelAppBase {
+  public:
+    // shell carries the system calls of the start-up; it must outlive the
+    // object's StartInstance.
+    explicit CTobrelApp(IFinderShell* shell = nullptr);
+    ~CTobrelApp() override = default;
+
+    void SetShell(IFinderShell* shell);
+
+    // The whole run of the finder: common controls, sockets, update state,
+    // the installer offer, the Updater, the single-instance rule and the main
+    // dialog, in that order. Always false: no message loop follows.
+    bool StartInstance() override;
+
+    // m_strUpdaterPath = the folder + "Updater.exe".
+    void BuildUpdaterPath();
+    // Starts the program at path with no arguments (its quoted path alone as
+    // the command line); never waits for it. False when it was not started,
+    // also when the quoted path does not fit the command-line buffer.
+    bool LaunchProgram(const std::wstring& path);
 
     // Folder paths of the running finder; true when "profile.ini" exists.
     bool InitPaths();
@@ -34,7 +55,16 @@ public:
     std::wstring m_strPassedVersion;
     std::wstring m_strDownloadedVersion;
     std::wstring m_strProductVersion;
+
+    IFinderShell* m_pShell = nullptr;
 };
+
+// The command-line buffer of a started program, terminator included.
+inline constexpr std::size_t kCommandLineCapacity = 260;
+
+// "\"" + path + "\"", or none when that does not fit kCommandLineCapacity
+// with its terminator, or path is empty or holds a quote.
+std::optional<std::wstring> QuotedCommandLine(const std::wstring& path);
 
 // The update-site URL used when "url.ini" does not name one.
 std::wstring DefaultUpdateSiteURL();

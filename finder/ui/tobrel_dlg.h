@@ -1,0 +1,102 @@
+// The finder's main dialog: the device list, the search states of its two
+// buttons, the device page, the context menu, Ctrl+O, the About entry of the
+// system menu, and the close that stops the search worker.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "finder/discovery/search_host.h"
+#include "platform/win32/dialog.h"
+#include "platform/win32/list_view.h"
+#include "platform/win32/thread.h"
+
+class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
+  public:
+    // The search procedure run on the worker thread; SearchThreadProc unless
+    // a test puts its own in.
+    using SearchProc = unsigned (*)(ISearchHost* host);
+    // Hands a device page's URL to the shell's "open" verb.
+    using PageOpener = std::function<void(HWND owner, const std::wstring& url)>;
+
+    CTobrelDlg();
+    ~CTobrelDlg() override;
+
+    static std::span<const win::EventEntry<CTobrelDlg>> Events();
+
+    // Test seams; both must be set before the dialog is created.
+    void SetSearchProc(SearchProc proc) { m_pfnSearchProc = proc; }
+    void SetPageOpener(PageOpener opener) { m_fnOpenPage = std::move(opener); }
+
+    // ISearchHost, called on the worker thread.
+    void NotifySearchStart() override;
+    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override;
+    void NotifySearchEnd() override;
+    std::atomic<std::int32_t>& StopSearchFlag() override { return m_bStopSearch; }
+    DeviceTable& Devices() override { return m_mapDevices; }
+
+    // State as the window shows it, for tests and the start-up.
+    bool IsWorkerRecorded() const { return m_pSearchThread != nullptr; }
+    bool IsSearching() const { return m_bSearching; }
+    // Only while no worker runs.
+    std::size_t DeviceCount() const { return m_mapDevices.size(); }
+    int WorkersStarted() const { return m_nWorkersStarted; }
+
+  protected:
+    bool OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool PreTranslateMessage(MSG& msg) override;
+    bool IsCommandEnabled(UINT id) override;
+
+  private:
+    win::HandlerResult OnSysCommand(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnPaint(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnRefresh(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnClose(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnSearchStart(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnDeviceFound(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnSearchEnd(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnNothing(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnListDoubleClick(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnSettingsButton(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnListItemChanged(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnMenuSettings(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnListRightClick(WPARAM wParam, LPARAM lParam);
+
+    void InitDeviceList();
+    void AddDeviceRow(int index, const std::wstring& name, const std::wstring& address);
+    bool StartSearch();
+    // Close steps 1 to 3: stop request, wait for the worker, empty the table.
+    void StopSearchAndWait();
+    void OpenDevicePage();
+    void SetItemCaption(int id, const wchar_t* text);
+    void EnableItem(int id, bool enable);
+
+    static unsigned __stdcall SearchThreadEntry(void* self);
+
+    HICON m_hAppIcon = nullptr;
+    win::CListView m_listDevices;
+    DeviceTable m_mapDevices;
+    std::unique_ptr<win::CWorkerThread> m_pSearchThread;
+    std::atomic<std::int32_t> m_bStopSearch{0};
+    bool m_bSearching = false;
+    bool m_bSettingsEnabled = false;
+
+    // The window the worker reports to; fixed while a worker runs.
+    std::atomic<HWND> m_hNotifyWnd{nullptr};
+    // Set while the close procedure waits: a second close request that comes
+    // in meanwhile (a message sent from elsewhere) must not free the table
+    // under the worker.
+    bool m_bClosing = false;
+    int m_nWorkersStarted = 0;
+    SearchProc m_pfnSearchProc;
+    PageOpener m_fnOpenPage;
+};

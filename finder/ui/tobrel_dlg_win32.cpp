@@ -1,0 +1,310 @@
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "finder/discovery/search_worker.h"
+#include "finder/ui/about_dlg.h"
+#include "finder/ui/dialog_logic.h"
+#include "finder/ui/finder_resource.h"
+#include "finder/ui/tobrel_dlg.h"
+#include "platform/win32/app.h"
+#include "platform/win32/handle.h"
+
+namespace {
+
+void ShellOpenPage(HWND owner, const std::wstring& url) {
+    // The result is not looked at: a missing browser or a silent device
+    // changes nothing in the finder.
+    ShellExecuteW(owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+CTobrelDlg::CTobrelDlg()
+    : CDialogImpl(IDD_TOBREL_DIALOG),
+      m_pfnSearchProc(&SearchThreadProc),
+      m_fnOpenPage(&ShellOpenPage) {
+    m_hAppIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+CTobrelDlg::~CTobrelDlg() {
+    // However the dialog goes, the worker must not outlive it.
+    if (m_pSearchThread) {
+        StopSearchAndWait();
+    }
+    DestroyWindow();
+}
+
+std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
+    using D = CTobrelDlg;
+    static constexpr win::EventEntry<D> table[] = {
+        win::OnMessage(WM_SYSCOMMAND, &D::OnSysCommand),
+        win::OnMessage(WM_PAINT, &D::OnPaint),
+        win::OnMessage(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
+        win::OnCommand(IDC_BUTTON_REFRESH, &D::OnRefresh, BN_CLICKED),
+        win::OnMessage(WM_CLOSE, &D::OnClose),
+        win::OnMessage(WM_SEARCH_START, &D::OnSearchStart),
+        win::OnMessage(WM_DEVICE_FOUND, &D::OnDeviceFound),
+        win::OnMessage(WM_SEARCH_END, &D::OnSearchEnd),
+        win::OnNotify(HDN_ITEMDBLCLICKW, 0, &D::OnNothing),
+        win::OnNotify(LVN_COLUMNCLICK, IDC_LIST_DEVICES, &D::OnNothing),
+        win::OnNotify(NM_DBLCLK, IDC_LIST_DEVICES, &D::OnListDoubleClick),
+        win::OnCommand(IDC_BUTTON_SETTINGS, &D::OnSettingsButton, BN_CLICKED),
+        win::OnNotify(NM_SETFOCUS, IDC_LIST_DEVICES, &D::OnNothing),
+        win::OnNotify(LVN_ITEMACTIVATE, IDC_LIST_DEVICES, &D::OnNothing),
+        win::OnNotify(LVN_ITEMCHANGED, IDC_LIST_DEVICES, &D::OnListItemChanged),
+        win::OnCommand(ID_MENU_SETTINGS, &D::OnMenuSettings),
+        win::OnCommand(ID_MENU_SETTINGS, &D::OnMenuSettings, 1),  // as an accelerator
+        win::OnNotify(NM_RCLICK, IDC_LIST_DEVICES, &D::OnListRightClick),
+    };
+    return table;
+}
+
+bool CTobrelDlg::OnInitDialog() {
+    m_listDevices.Attach(Item(IDC_LIST_DEVICES));
+
+    if (HMENU systemMenu = GetSystemMenu(Hwnd(), FALSE)) {
+        const std::wstring about = win::LoadText(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+        }
+    }
+    SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+    SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+
+    InitDeviceList();
+
+    m_bSettingsEnabled = false;
+    m_bSearching = false;
+    if (!m_pSearchThread) {
+        StartSearch();
+    }
+    return true;
+}
+
+void CTobrelDlg::InitDeviceList() {
+    m_listDevices.InsertColumn(0, finder::kColumnName, finder::kColumnWidth);
+    m_listDevices.InsertColumn(1, finder::kColumnAddress, finder::kColumnWidth);
+    m_listDevices.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+}
+
+bool CTobrelDlg::StartSearch() {
+    m_hNotifyWnd = Hwnd();
+    m_pSearchThread = win::CWorkerThread::Start(&CTobrelDlg::SearchThreadEntry, this);
+    if (!m_pSearchThread) {
+        return false;
+    }
+    ++m_nWorkersStarted;
+    return true;
+}
+
+unsigned __stdcall CTobrelDlg::SearchThreadEntry(void* self) {
+    auto* dialog = static_cast<CTobrelDlg*>(self);
+    return dialog->m_pfnSearchProc(dialog);
+}
+
+void CTobrelDlg::NotifySearchStart() { SendMessageW(m_hNotifyWnd, WM_SEARCH_START, 0, 0); }
+
+void CTobrelDlg::NotifyDeviceFound(const wchar_t* address, std::intptr_t index) {
+    SendMessageW(m_hNotifyWnd, WM_DEVICE_FOUND, reinterpret_cast<WPARAM>(address),
+                 static_cast<LPARAM>(index));
+}
+
+void CTobrelDlg::NotifySearchEnd() { PostMessageW(m_hNotifyWnd, WM_SEARCH_END, 0, 0); }
+
+void CTobrelDlg::StopSearchAndWait() {
+    m_bStopSearch = 1;
+    if (m_pSearchThread) {
+        // Wait on a handle of our own: a nested message loop inside a sent
+        // message may forget the worker while we wait.
+        HANDLE duplicate = nullptr;
+        HANDLE process = GetCurrentProcess();
+        if (DuplicateHandle(process, m_pSearchThread->Handle(), process, &duplicate, SYNCHRONIZE,
+                            FALSE, 0)) {
+            win::CHandle thread(duplicate);
+            win::WaitServingSentMessages(thread.Get());
+        } else {
+            win::WaitServingSentMessages(m_pSearchThread->Handle());
+        }
+    }
+    ClearDevices(m_mapDevices);
+}
+
+void CTobrelDlg::OnOK() {
+    if (m_pSearchThread) {
+        StopSearchAndWait();
+    }
+    CDialogImpl::OnOK();
+}
+
+void CTobrelDlg::OnCancel() {
+    if (m_pSearchThread) {
+        StopSearchAndWait();
+    }
+    CDialogImpl::OnCancel();
+}
+
+win::HandlerResult CTobrelDlg::OnClose(WPARAM, LPARAM) {
+    StopSearchAndWait();
+    return std::nullopt;  // the dialog manager turns the close into IDCANCEL
+}
+
+win::HandlerResult CTobrelDlg::OnRefresh(WPARAM, LPARAM) {
+    if (!m_pSearchThread) {
+        StartSearch();
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnSearchStart(WPARAM, LPARAM) {
+    ClearDevices(m_mapDevices);
+    m_listDevices.DeleteAllItems();
+    RedrawWindow(m_listDevices.Hwnd(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    SetItemCaption(IDC_BUTTON_REFRESH, finder::kSearchingCaption);
+    EnableItem(IDC_BUTTON_REFRESH, false);
+    EnableItem(IDC_BUTTON_SETTINGS, false);
+    m_bSettingsEnabled = false;
+    m_bSearching = true;
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnDeviceFound(WPARAM wParam, LPARAM lParam) {
+    if (wParam == 0) {
+        return 0;
+    }
+    // The text lives in the worker's buffer only while this handler runs.
+    const std::wstring address(reinterpret_cast<const wchar_t*>(wParam));
+    const auto entry = m_mapDevices.find(address);
+    if (entry == m_mapDevices.end() || !entry->second) {
+        return 0;
+    }
+    AddDeviceRow(static_cast<int>(lParam), entry->second->strName, address);
+    return 0;
+}
+
+void CTobrelDlg::AddDeviceRow(int index, const std::wstring& name, const std::wstring& address) {
+    const int row = m_listDevices.InsertItem(index, name);
+    m_listDevices.SetItemText(row, 1, address);
+}
+
+win::HandlerResult CTobrelDlg::OnSearchEnd(WPARAM, LPARAM) {
+    // The worker is leaving its thread function; its handle is ours to drop.
+    m_pSearchThread.reset();
+    EnableItem(IDC_BUTTON_REFRESH, true);
+    SetItemCaption(IDC_BUTTON_REFRESH, finder::kRefreshCaption);
+    m_bSearching = false;
+    if (m_listDevices.FirstSelected() >= 0) {
+        EnableItem(IDC_BUTTON_SETTINGS, true);
+        m_bSettingsEnabled = true;
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnListItemChanged(WPARAM, LPARAM) {
+    if (finder::EnablesSettingsOnListChange(m_bSearching, m_bSettingsEnabled)) {
+        EnableItem(IDC_BUTTON_SETTINGS, true);
+        m_bSettingsEnabled = true;
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnNothing(WPARAM, LPARAM) { return 0; }
+
+win::HandlerResult CTobrelDlg::OnSettingsButton(WPARAM, LPARAM) {
+    if (finder::MayOpenDevicePage(finder::PageTrigger::SettingsButton, m_bSearching,
+                                  m_listDevices.FirstSelected() >= 0)) {
+        OpenDevicePage();
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnListDoubleClick(WPARAM, LPARAM) {
+    if (finder::MayOpenDevicePage(finder::PageTrigger::DoubleClick, m_bSearching,
+                                  m_listDevices.FirstSelected() >= 0)) {
+        OpenDevicePage();
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnMenuSettings(WPARAM, LPARAM) {
+    if (finder::MayOpenDevicePage(finder::PageTrigger::Command, m_bSearching,
+                                  m_listDevices.FirstSelected() >= 0)) {
+        OpenDevicePage();
+    }
+    return 0;
+}
+
+void CTobrelDlg::OpenDevicePage() {
+    const int row = m_listDevices.FirstSelected();
+    if (row < 0) {
+        return;
+    }
+    const std::wstring url = finder::DevicePageURL(m_listDevices.ItemText(row, 1));
+    if (m_fnOpenPage) {
+        m_fnOpenPage(Hwnd(), url);
+    }
+}
+
+win::HandlerResult CTobrelDlg::OnListRightClick(WPARAM, LPARAM) {
+    if (m_bSearching) {
+        return 0;
+    }
+    win::CMenuHandle menu(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MENU_CONTEXT)));
+    HMENU popup = menu ? GetSubMenu(menu.Get(), 0) : nullptr;
+    if (popup == nullptr) {
+        return 0;
+    }
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0,
+                   Hwnd(), nullptr);
+    return 0;
+}
+
+bool CTobrelDlg::IsCommandEnabled(UINT id) {
+    return id == ID_MENU_SETTINGS ? true : CDialogImpl::IsCommandEnabled(id);
+}
+
+bool CTobrelDlg::PreTranslateMessage(MSG& msg) {
+    if (finder::IsOpenPageShortcut(msg.message, static_cast<unsigned>(msg.wParam),
+                                   GetKeyState(VK_CONTROL) < 0)) {
+        OnMenuSettings(0, 0);
+    }
+    // Never consumed: the dialog's own keyboard handling follows.
+    return CDialogImpl::PreTranslateMessage(msg);
+}
+
+win::HandlerResult CTobrelDlg::OnSysCommand(WPARAM wParam, LPARAM) {
+    if (!finder::IsAboutCommand(static_cast<unsigned>(wParam))) {
+        return std::nullopt;
+    }
+    CAboutDlg about(Hwnd());
+    about.DoModal();
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnPaint(WPARAM, LPARAM) {
+    if (!IsIconic(Hwnd())) {
+        return std::nullopt;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(Hwnd(), &paint);
+    SendMessageW(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(Hwnd(), &client);
+    const finder::IconOrigin origin =
+        finder::CentredIconOrigin(client.right - client.left, client.bottom - client.top,
+                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(dc, origin.x, origin.y, m_hAppIcon);
+    EndPaint(Hwnd(), &paint);
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+    return reinterpret_cast<LRESULT>(m_hAppIcon);
+}
+
+void CTobrelDlg::SetItemCaption(int id, const wchar_t* text) { SetWindowTextW(Item(id), text); }
+
+void CTobrelDlg::EnableItem(int id, bool enable) { EnableWindow(Item(id), enable ? TRUE : FALSE); }
