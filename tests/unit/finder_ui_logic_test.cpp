@@ -1,0 +1,106 @@
+// The main dialog's decisions, without a window.
+#include <gtest/gtest.h>
+
+#include "finder/ui/dialog_logic.h"
+
+using namespace finder;
+
+TEST(DevicePageURL, WrapsTheAddress) {
+    EXPECT_EQ(DevicePageURL(L"192.168.0.5"), L"http://192.168.0.5/");
+    EXPECT_EQ(DevicePageURL(L"198.18.1.1"), L"http://198.18.1.1/");
+    EXPECT_EQ(DevicePageURL(L""), L"http:///");
+}
+
+TEST(MayOpenDevicePage, Guards) {
+    struct Case {
+        PageTrigger trigger;
+        bool searching;
+        bool selection;
+        bool opens;
+    };
+    const Case cases[] = {
+        {PageTrigger::SettingsButton, false, true, true},
+        {PageTrigger::SettingsButton, false, false, false},
+        // The button is disabled while searching; a click that still comes
+        // in is not guarded by the search.
+        {PageTrigger::SettingsButton, true, true, true},
+        {PageTrigger::SettingsButton, true, false, false},
+        {PageTrigger::DoubleClick, false, true, true},
+        {PageTrigger::DoubleClick, false, false, false},
+        {PageTrigger::DoubleClick, true, true, false},
+        {PageTrigger::DoubleClick, true, false, false},
+        {PageTrigger::Command, false, true, true},
+        {PageTrigger::Command, false, false, false},
+        {PageTrigger::Command, true, true, false},
+        {PageTrigger::Command, true, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MayOpenDevicePage(c.trigger, c.searching, c.selection), c.opens)
+            << static_cast<int>(c.trigger) << " searching=" << c.searching
+            << " selection=" << c.selection;
+    }
+}
+
+TEST(EnablesSettingsOnListChange, OnlyTheFirstChangeAfterASearch) {
+    EXPECT_TRUE(EnablesSettingsOnListChange(false, false));
+    EXPECT_FALSE(EnablesSettingsOnListChange(false, true));
+    EXPECT_FALSE(EnablesSettingsOnListChange(true, false));
+    EXPECT_FALSE(EnablesSettingsOnListChange(true, true));
+}
+
+TEST(IsOpenPageShortcut, CtrlOKeyDownOnly) {
+    struct Case {
+        unsigned message;
+        unsigned key;
+        bool ctrl;
+        bool shortcut;
+    };
+    const Case cases[] = {
+        {0x0100, 0x4F, true, true},    // Ctrl+O (also with Shift or Alt: not looked at)
+        {0x0100, 0x4F, false, false},  // O alone
+        {0x0101, 0x4F, true, false},   // key up
+        {0x0104, 0x4F, true, false},   // system key down
+        {0x0102, 'o', true, false},    // the character
+        {0x0100, 0x50, true, false},   // Ctrl+P
+        {0x0100, 0x6F, true, false},   // '/' on the keypad
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsOpenPageShortcut(c.message, c.key, c.ctrl), c.shortcut)
+            << std::hex << c.message << " " << c.key << " " << c.ctrl;
+    }
+}
+
+TEST(IsAboutCommand, LowFourBitsIgnored) {
+    EXPECT_TRUE(IsAboutCommand(0x0010));
+    EXPECT_TRUE(IsAboutCommand(0x0013));
+    EXPECT_TRUE(IsAboutCommand(0x001F));
+    EXPECT_FALSE(IsAboutCommand(0x0020));
+    EXPECT_FALSE(IsAboutCommand(0xF060));  // SC_CLOSE
+    EXPECT_FALSE(IsAboutCommand(0xF020));  // SC_MINIMIZE
+    EXPECT_FALSE(IsAboutCommand(0x0000));
+}
+
+TEST(CentredIconOrigin, RoundsTowardZero) {
+    struct Case {
+        int cw, ch, iw, ih, x, y;
+    };
+    const Case cases[] = {
+        {160, 28, 32, 32, 64, -1},  // (128+1)/2 = 64, (-4+1)/2 = -1
+        {100, 100, 32, 32, 34, 34}, {33, 33, 32, 32, 1, 1},
+        {32, 32, 32, 32, 0, 0},     {0, 0, 32, 32, -15, -15},  // (-31)/2 rounds toward zero
+        {31, 30, 32, 32, 0, -0},
+    };
+    for (const Case& c : cases) {
+        const IconOrigin origin = CentredIconOrigin(c.cw, c.ch, c.iw, c.ih);
+        EXPECT_EQ(origin.x, c.x) << c.cw << "x" << c.ch;
+        EXPECT_EQ(origin.y, c.y) << c.cw << "x" << c.ch;
+    }
+}
+
+TEST(MainDialogCaption, EndsWithOneIdeographicSpace) {
+    const std::wstring caption = kMainDialogCaption;
+    ASSERT_FALSE(caption.empty());
+    EXPECT_EQ(caption.back(), L'\u3000');
+    EXPECT_EQ(caption.substr(0, caption.size() - 1), L"ソルベリオ Windows Tool");
+    EXPECT_EQ(std::wstring(kSearchingCaption), L"検索中...");
+}
