@@ -380,12 +380,13 @@ int main(int argc, char** argv) {
             const ssize_t sent =
                 sendto(device.socket, answer.bytes.data(), answer.bytes.size(), 0,
                        reinterpret_cast<const sockaddr*>(&answer.to), sizeof answer.to);
-            recorder.Line(
-                "{\"event\":\"answer\",\"t_ms\":" + std::to_string(WallMs()) + ",\"from\":\"" +
-                device.address + "\",\"to\":\"" + AddressText(answer.to.sin_addr) +
-                "\",\"dport\":" + std::to_string(ntohs(answer.to.sin_port)) +
-                ",\"len\":" + std::to_string(answer.bytes.size()) + ",\"ok\":" +
-                (sent == static_cast<ssize_t>(answer.bytes.size()) ? "true" : "false") + "}");
+            recorder.Line("{\"event\":\"answer\",\"t_ms\":" + std::to_string(WallMs()) +
+                          ",\"from\":\"" + device.address + "\",\"to\":\"" +
+                          AddressText(answer.to.sin_addr) +
+                          "\",\"dport\":" + std::to_string(ntohs(answer.to.sin_port)) +
+                          ",\"len\":" + std::to_string(answer.bytes.size()) + ",\"ok\":" +
+                          (sent == static_cast<ssize_t>(answer.bytes.size()) ? "true" : "false") +
+                          ",\"hex\":\"" + Hex(answer.bytes.data(), answer.bytes.size()) + "\"}");
         }
         Clock::time_point wake = deadline;
         if (!pending.empty()) wake = std::min(wake, pending.begin()->first);
