@@ -131,8 +131,8 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe) {
 }
 
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
-                           std::vector<std::wstring>& responses,
-                           std::vector<std::wstring>& senders) {
+                           std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
+                           std::size_t* readyCount) {
     // Sockets that were never made take no part; the set holds each handle
     // once and at most as many as the platform's set can.
     std::vector<SocketId> watched;
@@ -151,6 +151,10 @@ int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
         net.WaitReadable(watched, kCycleWait, ready);
     }
     ready.resize(watched.size(), false);
+
+    if (readyCount != nullptr) {
+        *readyCount = static_cast<std::size_t>(std::count(ready.begin(), ready.end(), true));
+    }
 
     std::array<char, kReceiveBufferSize> buffer;
     for (const SocketId socket : sockets) {

@@ -59,9 +59,16 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe);
 
 // One receive cycle: at most one datagram per ready socket, appended to the
 // two lists at equal indices. 1 if responses holds a text afterwards.
+// readyCount, when given, gets the number of sockets that were ready, read
+// successfully or not: a cycle whose only datagram could not be read (too
+// long, or an error report) was not silent.
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
-                           std::vector<std::wstring>& responses,
-                           std::vector<std::wstring>& senders);
+                           std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
+                           std::size_t* readyCount = nullptr);
+
+// Consecutive cycles of unreadable datagrams only after which a search ends
+// all the same, so a socket that keeps failing cannot hold it forever.
+inline constexpr int kMaxUnreadableCycles = 64;
 
 // Name and detail from the SERVER header lines of one answer; a later line
 // overrides an earlier one. 0 when the reading stopped at a line with fewer

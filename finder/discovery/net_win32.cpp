@@ -1,6 +1,9 @@
-#include <iphlpapi.h>
+// winsock2.h must come before the headers that build on it.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
+// clang-format on
 
 #include <array>
 #include <cstdio>

@@ -30,32 +30,39 @@ unsigned RunSearch(ISearchHost* host, INetwork& net) {
     // The address of the device being reported; valid during the report only.
     std::array<wchar_t, 256> report{};
     std::intptr_t counter = 0;
-    if (stop.load() == 0) {
-        while (ReceiveSearchResponses(net, probe.sockets, responses, senders) != 0) {
-            WriteLog(L"----- res start-----");
-            DeviceTable& devices = host->Devices();
-            for (std::size_t i = 0; i < responses.size(); ++i) {
-                WriteLog(L"%ls\n", responses[i].c_str());
-                std::wstring name;
-                std::wstring detail;
-                ParseServerHeader(responses[i], name, detail);
-                if (devices.find(senders[i]) != devices.end()) {
-                    continue;
-                }
-                AddDevice(senders[i], name, L"-", detail, devices);
-                const std::size_t length = std::min(senders[i].size(), report.size() - 1);
-                std::copy_n(senders[i].begin(), length, report.begin());
-                report[length] = L'\0';
-                host->NotifyDeviceFound(report.data(), counter);
-                ++counter;
-            }
-            WriteLog(L"----- res end-----");
-            responses.clear();
-            senders.clear();
-            if (stop.load() != 0) {
+    int unreadableCycles = 0;
+    while (stop.load() == 0) {
+        std::size_t ready = 0;
+        if (ReceiveSearchResponses(net, probe.sockets, responses, senders, &ready) == 0) {
+            // Only a cycle in which nothing came is silence. One whose datagrams
+            // could not be read (a datagram over 4096 bytes, an error report)
+            // must not end the search before the answers queued behind it.
+            if (ready == 0 || ++unreadableCycles > kMaxUnreadableCycles) {
                 break;
             }
+            continue;
         }
+        unreadableCycles = 0;
+        WriteLog(L"----- res start-----");
+        DeviceTable& devices = host->Devices();
+        for (std::size_t i = 0; i < responses.size(); ++i) {
+            WriteLog(L"%ls\n", responses[i].c_str());
+            std::wstring name;
+            std::wstring detail;
+            ParseServerHeader(responses[i], name, detail);
+            if (devices.find(senders[i]) != devices.end()) {
+                continue;
+            }
+            AddDevice(senders[i], name, L"-", detail, devices);
+            const std::size_t length = std::min(senders[i].size(), report.size() - 1);
+            std::copy_n(senders[i].begin(), length, report.begin());
+            report[length] = L'\0';
+            host->NotifyDeviceFound(report.data(), counter);
+            ++counter;
+        }
+        WriteLog(L"----- res end-----");
+        responses.clear();
+        senders.clear();
     }
 
     CloseProbeSockets(net, probe);

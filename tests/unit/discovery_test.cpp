@@ -227,6 +227,18 @@ TEST(ReceiveSearchResponses, TextEndsAtZeroByteOrDatagramEnd) {
     EXPECT_EQ(senders, (std::vector<std::wstring>{L"10.0.0.9", L"10.0.0.8", L"10.0.0.6"}));
 }
 
+TEST(ReceiveSearchResponses, CountsReadySocketsEvenWhenTheReadFails) {
+    FakeNetwork net;
+    net.arrivals = {{{0, {"10.0.0.7", "", true}}}, {}};
+    std::vector<std::wstring> responses;
+    std::vector<std::wstring> senders;
+    std::size_t ready = 99;
+    EXPECT_EQ(ReceiveSearchResponses(net, {100, 101}, responses, senders, &ready), 0);
+    EXPECT_EQ(ready, 1u);
+    EXPECT_EQ(ReceiveSearchResponses(net, {100, 101}, responses, senders, &ready), 0);
+    EXPECT_EQ(ready, 0u);
+}
+
 TEST(ReceiveSearchResponses, SkipsInvalidAndDuplicateSocketsAndCapsTheSet) {
     FakeNetwork net;
     std::vector<SocketId> sockets{kInvalidSocket, 100, 100};

@@ -187,6 +187,41 @@ TEST_F(SearchWorkerTest, StopDuringAnswersEndsAfterTheCycle) {
     EXPECT_EQ(net.waits, 1);
 }
 
+// A cycle whose only datagram cannot be read is not silence: the answers
+// queued behind it are still read and reported.
+TEST_F(SearchWorkerTest, UnreadableDatagramDoesNotEndTheSearch) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    net.arrivals = {{{0, {"10.0.0.5", "", true}},
+                     {0, {"10.0.0.6", Answer("After")}},
+                     {0, {"10.0.0.7", "", true}},
+                     {0, {"10.0.0.8", "", true}},
+                     {0, {"10.0.0.9", Answer("Last")}}}};
+    RecordingHost host;
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{{"start"},
+                                       {"device", L"10.0.0.6", 0, L"After"},
+                                       {"device", L"10.0.0.9", 1, L"Last"},
+                                       {"end"}};
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(net.waits, 6);
+    // Nothing is logged for the unreadable ones.
+    EXPECT_EQ(Log().find("10.0.0.5"), std::string::npos);
+}
+
+// A socket that keeps failing cannot keep the search alive for ever.
+TEST_F(SearchWorkerTest, EndlessUnreadableDatagramsAreBounded) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    for (int i = 0; i < 500; ++i) {
+        net.arrivals.push_back({{0, {"10.0.0.5", "", true}}});
+    }
+    RecordingHost host;
+    RunSearch(&host, net);
+    EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}}));
+    EXPECT_EQ(net.waits, discovery::kMaxUnreadableCycles + 1);
+}
+
 TEST_F(SearchWorkerTest, NothingToSendEndsAfterOneSilentCycle) {
     for (int variant = 0; variant < 3; ++variant) {
         FakeNetwork net;
