@@ -1,0 +1,595 @@
+// The main dialog in-process under Wine: a modeless CTobrelDlg driven by its
+// own messages, with fake search procedures so that every step is known.
+//
+// Each test that opens the dialog needs the run's Wine prefix inside the test
+// LAN (SL_WINE and SL_NS_PC from the harness): the dialog's first search may
+// start as soon as it opens.
+#include <windows.h>
+
+// After windows.h, which it builds on.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "finder/ui/dialog_logic.h"
+#include "finder/ui/finder_resource.h"
+#include "finder/ui/tobrel_dlg.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+#define REQUIRE_WINE_IN_TEST_LAN()                                             \
+    do {                                                                       \
+        if (!EnvSet("SL_WINE") || !EnvSet("SL_NS_PC")) {                       \
+            if (EnvSet("SL_REQUIRE_LAN")) {                                    \
+                FAIL() << "needs the run's Wine prefix inside the test LAN";   \
+            }                                                                  \
+            GTEST_SKIP() << "needs the run's Wine prefix inside the test LAN"; \
+        }                                                                      \
+    } while (0)
+
+// ---- Fake searches -------------------------------------------------------
+
+struct FakeDevice {
+    std::wstring name;
+    std::wstring address;
+};
+
+// What the fake search does, set by each test before the dialog opens.
+struct Script {
+    std::vector<FakeDevice> devices;  // reported first
+    bool holdAfterDevices = false;    // then wait for release or the stop flag
+    std::vector<FakeDevice> late;     // reported after the hold
+};
+
+Script g_script;
+std::atomic<int> g_runs{0};
+std::atomic<int> g_finished{0};
+std::atomic<bool> g_stopSeen{false};
+HANDLE g_release = nullptr;  // manual-reset event
+
+void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intptr_t& index) {
+    for (const FakeDevice& device : devices) {
+        if (AddDevice(device.address, device.name, L"-", L"", host->Devices()) &&
+            host->Devices().count(device.address) == 1) {
+            // The buffer is reused, as the worker's is.
+            wchar_t buffer[256];
+            wcsncpy(buffer, device.address.c_str(), 255);
+            buffer[255] = L'\0';
+            host->NotifyDeviceFound(buffer, index++);
+            buffer[0] = L'#';
+        }
+    }
+}
+
+unsigned FakeSearch(ISearchHost* host) {
+    ++g_runs;
+    host->NotifySearchStart();
+    host->StopSearchFlag() = 0;
+    std::intptr_t index = 0;
+    Report(host, g_script.devices, index);
+    if (g_script.holdAfterDevices) {
+        // Bounded: a test that forgets to release fails instead of hanging.
+        for (int i = 0; i < 1000; ++i) {
+            if (host->StopSearchFlag() != 0) {
+                g_stopSeen = true;
+                break;
+            }
+            if (WaitForSingleObject(g_release, 10) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+    }
+    Report(host, g_script.late, index);
+    host->NotifySearchEnd();
+    ++g_finished;
+    return 0;
+}
+
+// ---- Driving the dialog ---------------------------------------------------
+
+class FinderDialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_script = Script{};
+        g_runs = 0;
+        g_finished = 0;
+        g_stopSeen = false;
+        g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+        BYTE keys[256] = {};
+        SetKeyboardState(keys);
+    }
+    void TearDown() override {
+        SetEvent(g_release);
+        dialog.reset();
+        CloseHandle(g_release);
+    }
+
+    // Opens the dialog with the fake search and waits for the first search
+    // to start.
+    void Open() {
+        dialog = std::make_unique<CTobrelDlg>();
+        dialog->SetSearchProc(&FakeSearch);
+        dialog->SetPageOpener([this](HWND owner, const std::wstring& url) {
+            EXPECT_EQ(owner, dialog->Hwnd());
+            urls.push_back(url);
+        });
+        ASSERT_TRUE(dialog->Create());
+        list = dialog->Item(IDC_LIST_DEVICES);
+        ASSERT_NE(list, nullptr);
+    }
+
+    // Hands queued messages to the dialog until pred holds; bounded.
+    template <class Pred>
+    bool PumpUntil(Pred pred, std::chrono::milliseconds limit = 5000ms) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                dialog->ProcessMessage(msg);
+            }
+            if (pred()) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    void PumpIdle() {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            dialog->ProcessMessage(msg);
+        }
+    }
+    bool WaitIdle() {
+        return PumpUntil([this] { return !dialog->IsWorkerRecorded(); });
+    }
+
+    std::wstring Text(HWND window) {
+        wchar_t buffer[512] = {};
+        GetWindowTextW(window, buffer, 512);
+        return buffer;
+    }
+    std::wstring ButtonText(int id) { return Text(dialog->Item(id)); }
+    bool Enabled(int id) { return IsWindowEnabled(dialog->Item(id)) != FALSE; }
+    int Rows() { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Cell(int row, int column) {
+        wchar_t buffer[512] = {};
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.pszText = buffer;
+        item.cchTextMax = 512;
+        SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        return buffer;
+    }
+    void Select(int row, bool selected = true) {
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED;
+        item.state = selected ? LVIS_SELECTED : 0;
+        SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    }
+    LRESULT Notify(UINT code) {
+        NMITEMACTIVATE nm{};
+        nm.hdr.hwndFrom = list;
+        nm.hdr.idFrom = IDC_LIST_DEVICES;
+        nm.hdr.code = code;
+        nm.iItem = -1;
+        return SendMessageW(dialog->Hwnd(), WM_NOTIFY, IDC_LIST_DEVICES,
+                            reinterpret_cast<LPARAM>(&nm));
+    }
+    void Command(UINT id) { SendMessageW(dialog->Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    void ClickButton(int id) { SendMessageW(dialog->Item(id), BM_CLICK, 0, 0); }
+    // A key-down as the modal loop hands it over; ctrl sets the thread's
+    // key state the way a real key press would.
+    void KeyDown(UINT key, bool ctrl, bool shift = false, bool repeat = false) {
+        BYTE keys[256] = {};
+        keys[VK_CONTROL] = ctrl ? 0x80 : 0;
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        MSG msg{};
+        msg.hwnd = list;
+        msg.message = WM_KEYDOWN;
+        msg.wParam = key;
+        msg.lParam = 1 | (repeat ? (1 << 30) : 0);
+        dialog->ProcessMessage(msg);
+        BYTE none[256] = {};
+        SetKeyboardState(none);
+    }
+    void RunSearchWith(std::vector<FakeDevice> devices) {
+        g_script.devices = std::move(devices);
+        Open();
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    std::unique_ptr<CTobrelDlg> dialog;
+    HWND list = nullptr;
+    std::vector<std::wstring> urls;
+};
+
+// Finds the thread's pop-up menu or a window by title from another thread
+// and answers it; bounded in time.
+class WindowAnswerer {
+  public:
+    // action runs on the answering thread with the window found.
+    template <class Find, class Act>
+    WindowAnswerer(Find find, Act act)
+        : m_thread([this, find, act] {
+              for (int i = 0; i < 300 && !m_stop; ++i) {
+                  if (HWND window = find()) {
+                      m_found = true;
+                      act(window);
+                      return;
+                  }
+                  Sleep(10);
+              }
+          }) {}
+    ~WindowAnswerer() { Found(); }
+    bool Found() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_found;
+    }
+
+  private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_found{false};
+    std::thread m_thread;
+};
+
+HWND VisiblePopupMenu() {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    return (menu != nullptr && IsWindowVisible(menu)) ? menu : nullptr;
+}
+
+void ChooseFirstMenuItem(HWND menu) {
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+const std::vector<FakeDevice> kThree = {
+    {L"NAS-Alpha", L"198.18.1.1"}, {L"NAS-Beta", L"198.19.1.1"}, {L"ナス-ガンマ", L"198.18.1.7"}};
+
+}  // namespace
+
+TEST_F(FinderDialog, TemplateCaptionStylesAndColumns) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    g_script.holdAfterDevices = true;
+    Open();
+    HWND window = dialog->Hwnd();
+    EXPECT_EQ(Text(window), finder::kMainDialogCaption);
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
+
+    EXPECT_FALSE(IsWindowVisible(dialog->Item(IDOK)));
+    EXPECT_FALSE(IsWindowVisible(dialog->Item(IDCANCEL)));
+    EXPECT_EQ(Text(dialog->Item(IDCANCEL)), L"キャンセル");
+    const LONG_PTR listStyle = GetWindowLongPtrW(list, GWL_STYLE);
+    EXPECT_EQ(listStyle & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_TRUE(listStyle & LVS_SHOWSELALWAYS);
+    EXPECT_FALSE(listStyle & LVS_SINGLESEL);
+    EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), LVS_EX_FULLROWSELECT);
+
+    wchar_t title[64] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = title;
+    column.cchTextMax = 64;
+    ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column)));
+    EXPECT_STREQ(title, L"Name");
+    EXPECT_EQ(column.cx, 200);
+    ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&column)));
+    EXPECT_STREQ(title, L"IP Address");
+    EXPECT_EQ(column.cx, 200);
+
+    // Tab order: the list, 更新, 設定 among the visible tab stops.
+    HWND first = GetNextDlgTabItem(window, nullptr, FALSE);
+    EXPECT_EQ(first, list);
+    HWND second = GetNextDlgTabItem(window, list, FALSE);
+    EXPECT_EQ(second, dialog->Item(IDC_BUTTON_REFRESH));
+    EXPECT_EQ(GetNextDlgTabItem(window, second, FALSE), dialog->Item(IDC_BUTTON_SETTINGS));
+
+    // The dialog's size in dialog units.
+    RECT units{0, 0, 255, 171};
+    MapDialogRect(window, &units);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+
+    // Common Controls 6 from the manifest.
+    HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+    ASSERT_NE(comctl, nullptr);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(comctl, path, MAX_PATH);
+    EXPECT_NE(std::wstring(path).find(L"winsxs"), std::wstring::npos) << path;
+}
+
+TEST_F(FinderDialog, SearchingLookThenIdleLook) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    g_script.holdAfterDevices = true;
+    Open();
+    ASSERT_TRUE(PumpUntil([this] { return dialog->IsSearching(); }));
+    EXPECT_EQ(ButtonText(IDC_BUTTON_REFRESH), L"検索中...");
+    EXPECT_FALSE(Enabled(IDC_BUTTON_REFRESH));
+    EXPECT_FALSE(Enabled(IDC_BUTTON_SETTINGS));
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(dialog->IsWorkerRecorded());
+
+    SetEvent(g_release);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(ButtonText(IDC_BUTTON_REFRESH), L"更新");
+    EXPECT_TRUE(Enabled(IDC_BUTTON_REFRESH));
+    EXPECT_FALSE(Enabled(IDC_BUTTON_SETTINGS));  // nothing found, nothing selectable
+    EXPECT_FALSE(dialog->IsSearching());
+    EXPECT_EQ(Rows(), 0);
+}
+
+TEST_F(FinderDialog, RowsInReportOrderWithNameAndAddress) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    ASSERT_EQ(Rows(), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(Cell(row, 0), kThree[row].name);
+        EXPECT_EQ(Cell(row, 1), kThree[row].address);
+    }
+    // A click on a column header sorts nothing.
+    NMLISTVIEW nm{};
+    nm.hdr.hwndFrom = list;
+    nm.hdr.idFrom = IDC_LIST_DEVICES;
+    nm.hdr.code = LVN_COLUMNCLICK;
+    nm.iSubItem = 0;
+    SendMessageW(dialog->Hwnd(), WM_NOTIFY, IDC_LIST_DEVICES, reinterpret_cast<LPARAM>(&nm));
+    EXPECT_EQ(Cell(2, 0), kThree[2].name);
+    EXPECT_EQ(dialog->DeviceCount(), 3u);
+}
+
+TEST_F(FinderDialog, SettingsEnabledByTheFirstChangeAndStaysEnabled) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    EXPECT_FALSE(Enabled(IDC_BUTTON_SETTINGS));
+    Select(1);
+    EXPECT_TRUE(Enabled(IDC_BUTTON_SETTINGS));
+    Select(1, false);
+    EXPECT_TRUE(Enabled(IDC_BUTTON_SETTINGS));
+    ClickButton(IDC_BUTTON_SETTINGS);
+    EXPECT_TRUE(urls.empty());  // enabled, but nothing selected
+    Select(2);
+    ClickButton(IDC_BUTTON_SETTINGS);
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_EQ(urls[0], L"http://198.18.1.7/");
+}
+
+TEST_F(FinderDialog, SelectionMadeDuringTheSearchEnablesSettingsAtItsEnd) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    g_script.devices = kThree;
+    g_script.holdAfterDevices = true;
+    Open();
+    ASSERT_TRUE(PumpUntil([this] { return Rows() == 3; }));
+    Select(0);
+    EXPECT_FALSE(Enabled(IDC_BUTTON_SETTINGS));
+    SetEvent(g_release);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Enabled(IDC_BUTTON_SETTINGS));
+}
+
+TEST_F(FinderDialog, PageTriggersDoNothingDuringASearch) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    g_script.devices = kThree;
+    g_script.holdAfterDevices = true;
+    Open();
+    ASSERT_TRUE(PumpUntil([this] { return Rows() == 3; }));
+    Select(0);
+    EXPECT_EQ(Notify(NM_DBLCLK), 0);
+    KeyDown('O', true);
+    Command(ID_MENU_SETTINGS);
+    {
+        // No menu may show; if one does, it is closed and the test fails.
+        WindowAnswerer answerer(VisiblePopupMenu,
+                                [](HWND menu) { PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0); });
+        EXPECT_EQ(Notify(NM_RCLICK), 0);
+        Sleep(100);
+        EXPECT_FALSE(answerer.Found());
+    }
+    EXPECT_TRUE(urls.empty());
+    SetEvent(g_release);
+    ASSERT_TRUE(WaitIdle());
+}
+
+TEST_F(FinderDialog, EveryTriggerOpensTheUpperSelectedRow) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith({{L"A", L"192.168.0.5"}, {L"B", L"192.168.0.9"}});
+    Select(1);
+    Select(0);
+    ClickButton(IDC_BUTTON_SETTINGS);
+    Notify(NM_DBLCLK);
+    Command(ID_MENU_SETTINGS);
+    KeyDown('O', true);
+    {
+        WindowAnswerer answerer(VisiblePopupMenu, ChooseFirstMenuItem);
+        Notify(NM_RCLICK);
+        EXPECT_TRUE(answerer.Found());
+    }
+    PumpIdle();
+    const std::vector<std::wstring> expected(5, L"http://192.168.0.5/");
+    EXPECT_EQ(urls, expected);
+}
+
+TEST_F(FinderDialog, NoSelectionOpensNothing) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    Notify(NM_DBLCLK);
+    Command(ID_MENU_SETTINGS);
+    KeyDown('O', true);
+    {
+        // The menu shows on the empty area as well; 設定 then does nothing.
+        WindowAnswerer answerer(VisiblePopupMenu, ChooseFirstMenuItem);
+        Notify(NM_RCLICK);
+        EXPECT_TRUE(answerer.Found());
+    }
+    PumpIdle();
+    EXPECT_TRUE(urls.empty());
+}
+
+TEST_F(FinderDialog, CtrlOOpensOncePerKeyDownAutoRepeatIncluded) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    Select(1);
+    KeyDown('O', true);
+    KeyDown('O', true, false, true);
+    KeyDown('O', true, false, true);
+    KeyDown('O', true, true);  // Ctrl+Shift+O
+    KeyDown('O', false);       // O alone
+    KeyDown('P', true);
+    EXPECT_EQ(urls, std::vector<std::wstring>(4, L"http://198.19.1.1/"));
+    // The key is not consumed: the dialog stays open and usable.
+    EXPECT_FALSE(dialog->IsEnded());
+}
+
+TEST_F(FinderDialog, CloseDuringASearchWaitsForTheWorkerAndEmptiesTheTable) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    g_script.devices = {kThree[0]};
+    g_script.holdAfterDevices = true;
+    // Reported while the close procedure waits: the wait must serve it.
+    g_script.late = {kThree[1]};
+    Open();
+    ASSERT_TRUE(PumpUntil([this] { return Rows() == 1; }));
+    SendMessageW(dialog->Hwnd(), WM_CLOSE, 0, 0);
+    // Returned: the worker saw the stop flag, reported, and ended.
+    EXPECT_TRUE(g_stopSeen);
+    EXPECT_EQ(g_finished, 1);
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(dialog->DeviceCount(), 0u);
+    ASSERT_TRUE(PumpUntil([this] { return dialog->IsEnded(); }));
+    EXPECT_EQ(dialog->Result(), IDCANCEL);
+}
+
+TEST_F(FinderDialog, EnterAndEscapeStopTheWorkerFirst) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    for (const UINT key : {VK_RETURN, VK_ESCAPE}) {
+        SCOPED_TRACE(key);
+        g_script = Script{};
+        g_script.devices = {kThree[0]};
+        g_script.holdAfterDevices = true;
+        g_finished = 0;
+        Open();
+        ASSERT_TRUE(PumpUntil([this] { return Rows() == 1; }));
+        SetFocus(list);
+        MSG msg{};
+        msg.hwnd = list;
+        msg.message = WM_KEYDOWN;
+        msg.wParam = key;
+        msg.lParam = 1;
+        dialog->ProcessMessage(msg);
+        ASSERT_TRUE(PumpUntil([this] { return dialog->IsEnded(); }));
+        EXPECT_EQ(dialog->Result(), key == VK_RETURN ? IDOK : IDCANCEL);
+        EXPECT_EQ(g_finished, 1);
+        EXPECT_EQ(dialog->DeviceCount(), 0u);
+        dialog.reset();
+    }
+}
+
+TEST_F(FinderDialog, TwoQuickClicksOnRefreshStartOneWorker) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    ASSERT_EQ(dialog->WorkersStarted(), 1);
+    g_script.holdAfterDevices = true;
+    ClickButton(IDC_BUTTON_REFRESH);
+    ClickButton(IDC_BUTTON_REFRESH);
+    EXPECT_EQ(dialog->WorkersStarted(), 2);
+    ASSERT_TRUE(PumpUntil([this] { return dialog->IsSearching(); }));
+    ClickButton(IDC_BUTTON_REFRESH);  // disabled now
+    EXPECT_EQ(dialog->WorkersStarted(), 2);
+    // The new search emptied the list and counts from 0 again.
+    ASSERT_TRUE(PumpUntil([this] { return Rows() == 3; }));
+    EXPECT_EQ(Cell(0, 1), kThree[0].address);
+    SetEvent(g_release);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(g_runs, 2);
+}
+
+TEST_F(FinderDialog, UnknownAddressAddsNoRow) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    const wchar_t stranger[] = L"10.0.0.1";
+    SendMessageW(dialog->Hwnd(), WM_DEVICE_FOUND, reinterpret_cast<WPARAM>(stranger), 3);
+    EXPECT_EQ(Rows(), 3);
+}
+
+TEST_F(FinderDialog, SystemMenuAboutBox) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith({});
+    HMENU menu = GetSystemMenu(dialog->Hwnd(), FALSE);
+    ASSERT_NE(menu, nullptr);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    MENUITEMINFOW separator{};
+    separator.cbSize = sizeof(separator);
+    separator.fMask = MIIM_FTYPE;
+    GetMenuItemInfoW(menu, count - 2, TRUE, &separator);
+    EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
+    EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, count - 1, text, 128, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"バージョン情報 ソルベリオ Windows Tool(&A)...");
+
+    std::wstring aboutText;
+    bool mainDisabled = false;
+    HWND main = dialog->Hwnd();
+    {
+        WindowAnswerer answerer(
+            [] { return FindWindowW(nullptr, L"バージョン情報 ソルベリオ Windows Tool"); },
+            [&](HWND about) {
+                mainDisabled = !IsWindowEnabled(main);
+                wchar_t line[128] = {};
+                HWND child = GetWindow(about, GW_CHILD);
+                for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+                    GetWindowTextW(child, line, 128);
+                    if (wcsstr(line, L"Version") != nullptr) {
+                        aboutText = line;
+                    }
+                }
+                PostMessageW(about, WM_COMMAND, IDOK, 0);
+            });
+        SendMessageW(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        EXPECT_TRUE(answerer.Found());
+    }
+    EXPECT_TRUE(mainDisabled);
+    EXPECT_EQ(aboutText, L"ソルベリオ Windows Tool Version 1.0.0.0");
+    EXPECT_TRUE(IsWindowEnabled(main));
+    // The main dialog reacts again.
+    ClickButton(IDC_BUTTON_REFRESH);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(dialog->WorkersStarted(), 2);
+}
+
+TEST_F(FinderDialog, DragIconIsTheProgramIcon) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith({});
+    const LRESULT icon = SendMessageW(dialog->Hwnd(), WM_QUERYDRAGICON, 0, 0);
+    EXPECT_NE(icon, 0);
+    EXPECT_EQ(icon, SendMessageW(dialog->Hwnd(), WM_GETICON, ICON_BIG, 0));
+}
