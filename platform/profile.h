@@ -12,10 +12,10 @@ namespace plat {
 // The key's value, or defaultValue when the file, the section or the key is
 // missing. capacity counts the terminator, as the Windows buffer does.
 std::wstring ReadIniString(const std::wstring& section, const std::wstring& key,
-                              const std::wstring& defaultValue, std::size_t capacity,
-                              const std::wstring& file);
+                           const std::wstring& defaultValue, std::size_t capacity,
+                           const std::wstring& file);
 
-bool WriteIniString(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& file);
+bool WriteIniString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                    const std::wstring& file);
 
 }  // namespace plat
