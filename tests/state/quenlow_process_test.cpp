@@ -116,6 +116,8 @@ struct KeepCase {
     std::string after;
 };
 
+std::ostream& operator<<(std::ostream& os, const KeepCase& c) { return os << c.name; }
+
 class QuenlowKeepTest : public QuenlowTest, public ::testing::WithParamInterface<KeepCase> {};
 
 TEST_P(QuenlowKeepTest, ChangesOnlyDownloadedVersion) {
