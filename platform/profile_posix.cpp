@@ -57,6 +57,69 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// INI files come in UTF-8 (with or without a byte-order mark) or, marked by
+// their byte-order mark, in UTF-16; a file is written back as it came.
+enum class Encoding { kUtf8, kUtf16Le, kUtf16Be };
+
+std::string DecodeFile(std::string_view bytes, Encoding& encoding) {
+    encoding = Encoding::kUtf8;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        encoding = Encoding::kUtf16Le;
+    } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+               static_cast<unsigned char>(bytes[1]) == 0xFF) {
+        encoding = Encoding::kUtf16Be;
+    } else {
+        return std::string(bytes);
+    }
+    const bool big = encoding == Encoding::kUtf16Be;
+    std::wstring text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const auto lo = static_cast<unsigned char>(bytes[big ? i + 1 : i]);
+        const auto hi = static_cast<unsigned char>(bytes[big ? i : i + 1]);
+        text.push_back(static_cast<wchar_t>(lo | (hi << 8)));
+    }
+    // Join surrogate pairs; a lone surrogate becomes U+FFFD in ToUtf8.
+    std::wstring joined;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto unit = static_cast<char32_t>(text[i]);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            joined.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
+                                                  (static_cast<char32_t>(text[i + 1]) - 0xDC00)));
+            ++i;
+        } else {
+            joined.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return ToUtf8(joined);
+}
+
+std::string EncodeFile(const std::string& text, Encoding encoding) {
+    if (encoding == Encoding::kUtf8) {
+        return text;
+    }
+    const bool big = encoding == Encoding::kUtf16Be;
+    std::string out;
+    auto put = [&](char32_t unit) {
+        const char lo = static_cast<char>(unit & 0xFF);
+        const char hi = static_cast<char>((unit >> 8) & 0xFF);
+        out.push_back(big ? hi : lo);
+        out.push_back(big ? lo : hi);
+    };
+    put(0xFEFF);
+    for (const wchar_t c : FromUtf8(text)) {
+        const auto cp = static_cast<char32_t>(c);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
 std::wstring CutToCapacity(std::wstring value, std::size_t capacity) {
     if (capacity == 0) {
         return {};
@@ -77,8 +140,9 @@ std::wstring ReadIniString(const std::wstring& section, const std::wstring& key,
         return {};
     }
     std::optional<std::string> value;
-    if (auto text = ReadWholeFile(NativePath(file))) {
-        value = ini::FindValue(*text, ToUtf8(section), ToUtf8(key));
+    if (auto bytes = ReadWholeFile(NativePath(file))) {
+        Encoding encoding{};
+        value = ini::FindValue(DecodeFile(*bytes, encoding), ToUtf8(section), ToUtf8(key));
     }
     if (!value) {
         // The default loses trailing spaces and enclosing quotes, as a value does.
@@ -104,6 +168,7 @@ bool WriteIniString(const std::wstring& section, const std::wstring& key, const 
         path = target.string();
     }
     std::string before;
+    Encoding encoding = Encoding::kUtf8;
     struct stat info {};
     const bool exists = stat(path.c_str(), &info) == 0;
     if (exists) {
@@ -114,16 +179,17 @@ bool WriteIniString(const std::wstring& section, const std::wstring& key, const 
             (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
             return false;
         }
-        auto text = ReadWholeFile(path);
-        if (!text) {
+        auto bytes = ReadWholeFile(path);
+        if (!bytes) {
             return false;
         }
-        before = std::move(*text);
+        before = DecodeFile(*bytes, encoding);
     }
-    const std::string after = ini::SetValue(before, ToUtf8(section), ToUtf8(key), ToUtf8(value));
-    if (exists && after == before) {
+    const std::string text = ini::SetValue(before, ToUtf8(section), ToUtf8(key), ToUtf8(value));
+    if (exists && text == before) {
         return true;
     }
+    const std::string after = EncodeFile(text, encoding);
 
     // Write beside the file and rename over it, so that a failed write never
     // leaves a half-written state file behind. Both go through the folder's

@@ -19,6 +19,17 @@ using statetest::ReadBytes;
 using statetest::TempFolder;
 using statetest::WriteBytes;
 
+// text (ASCII) as UTF-16 little-endian with its byte-order mark, as Notepad
+// saves "Unicode".
+std::string Utf16Le(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (const char c : text) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
 const std::string kForty = "1.2.3.4567890123456789012345678901234567";  // 40 characters
 
 struct ReadCase {
@@ -108,6 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"mixed_line_ends", "[Update]\nA=1\r\nB=2\nC=3", L"Update", L"C", L"", 32, L"3"},
         ReadCase{"no_final_line_end", "[Update]\r\nA=last", L"Update", L"A", L"", 32, L"last"},
         ReadCase{"utf8_bom", "\xEF\xBB\xBF[Update]\r\nA=1\r\n", L"Update", L"A", L"", 32, L"1"},
+        ReadCase{"utf16le_bom", Utf16Le("[Update]\r\nCurrentVersion=1.0.0.2\r\n"), L"Update",
+                 L"CurrentVersion", L"", 32, L"1.0.0.2"},
         ReadCase{"blank_lines_and_comments", "\r\n; state\r\n[Update]\r\n\r\n; note\r\nA=1\r\n\r\n",
                  L"Update", L"A", L"", 32, L"1"},
         ReadCase{"url_ini", "[URL]\r\nUpdateSiteURL=http://mirror/latestversion.ini\r\n", L"URL",
@@ -225,6 +238,27 @@ INSTANTIATE_TEST_SUITE_P(
                   {{L"DownloadedVersion", L"0.0.0.0"}},
                   {"DownloadedVersion"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A UTF-16 file stays UTF-16: rewritten in another encoding, every other
+// reader of it would lose its keys.
+TEST(ProfileWrite, Utf16FileStaysUtf16) {
+    TempFolder dir;
+    const auto path = dir.Path() / "profile.ini";
+    WriteBytes(path, Utf16Le("[Update]\r\nCurrentVersion=0.9.0.0\r\nPassedVersion=1.2.3.4\r\n"));
+    EXPECT_TRUE(
+        plat::WriteIniString(L"Update", L"CurrentVersion", L"1.0.0.0", dir.Wide("profile.ini")));
+    EXPECT_TRUE(
+        plat::WriteIniString(L"Update", L"DownloadedVersion", L"0.0.0.0", dir.Wide("profile.ini")));
+    const std::string bytes = ReadBytes(path);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(bytes.find(Utf16Le("CurrentVersion=1.0.0.0").substr(2)), std::string::npos);
+    EXPECT_NE(bytes.find(Utf16Le("DownloadedVersion=0.0.0.0").substr(2)), std::string::npos);
+    EXPECT_EQ(plat::ReadIniString(L"Update", L"PassedVersion", L"", 32, dir.Wide("profile.ini")),
+              L"1.2.3.4");
+    EXPECT_EQ(plat::ReadIniString(L"Update", L"CurrentVersion", L"", 32, dir.Wide("profile.ini")),
+              L"1.0.0.0");
+}
 
 // A file created from nothing: one section, one key, CR LF line ends.
 TEST(ProfileWrite, NewFileBytes) {
