@@ -2,6 +2,8 @@
 // and key names match regardless of case, a quoted value comes without its
 // quotes, a value is cut to capacity - 1 characters, and a write replaces one
 // key and keeps the rest of the file, creating file and section when missing.
+// A file may be UTF-8 (with or without a byte-order mark) or UTF-16 with its
+// byte-order mark; a write keeps the file's encoding.
 #pragma once
 
 #include <cstddef>

@@ -226,6 +226,9 @@ fs::path WindowsProgram() { return testsupport::DistDir("windows") / "Quenlow.ex
 TEST(QuenlowImage, ConsoleProgramForAdministrators) {
     const fs::path exe = WindowsProgram();
     if (!fs::exists(exe)) {
+        if (testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {
+            FAIL() << "missing " << exe;
+        }
         GTEST_SKIP() << "not built: " << exe;
     }
     const auto image = petest::ReadPeImage(ReadFile(exe));
