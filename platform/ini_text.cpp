@@ -1,5 +1,6 @@
 #include "platform/ini_text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace plat::ini {
@@ -12,20 +13,32 @@ struct Line {
     std::size_t end;        // offset just past its line end
 };
 
+// Lines end in CR LF, LF or a lone CR.
 std::vector<Line> SplitLines(std::string_view file) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < file.size()) {
-        std::size_t lf = file.find('\n', pos);
-        const std::size_t next = lf == std::string_view::npos ? file.size() : lf + 1;
-        std::size_t stop = lf == std::string_view::npos ? file.size() : lf;
-        if (stop > pos && file[stop - 1] == '\r') {
-            --stop;
+        const std::size_t stop = std::min(file.find_first_of("\r\n", pos), file.size());
+        std::size_t next = stop;
+        if (next < file.size()) {
+            next += file.compare(next, 2, "\r\n") == 0 ? 2 : 1;
         }
         lines.push_back({file.substr(pos, stop - pos), pos, next});
         pos = next;
     }
     return lines;
+}
+
+// The line end the file already uses (its first); CR LF for a new file.
+std::string_view LineEndOf(std::string_view file) {
+    const std::size_t at = file.find_first_of("\r\n");
+    if (at == std::string_view::npos) {
+        return "\r\n";
+    }
+    if (file[at] == '\n') {
+        return "\n";
+    }
+    return file.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
 }
 
 // Ctrl-Z counts as a blank: DOS editors end text files with it.
@@ -55,8 +68,7 @@ std::string_view Trim(std::string_view text) {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// stored is compared as it stands (a section name keeps blanks inside its
-// brackets); wanted loses its surrounding blanks.
+// stored comes trimmed from the file; wanted loses its surrounding blanks.
 bool SameName(std::string_view stored, std::string_view wanted) {
     const std::string_view a = stored;
     const std::string_view b = Trim(wanted);
@@ -72,8 +84,8 @@ bool SameName(std::string_view stored, std::string_view wanted) {
 }
 
 // The name of a section header line, or nullopt when the line is no header.
-// The name runs to the last "]" and keeps any blanks inside the brackets; a
-// "[" line without "]" is an ordinary line.
+// The name runs to the last "]" and loses blanks inside the brackets; a "["
+// line without "]" is an ordinary line.
 std::optional<std::string_view> SectionName(std::string_view line) {
     line = Trim(line);
     if (line.empty() || line.front() != '[') {
@@ -83,7 +95,7 @@ std::optional<std::string_view> SectionName(std::string_view line) {
     if (close == 0 || close == std::string_view::npos) {
         return std::nullopt;
     }
-    return line.substr(1, close - 1);
+    return Trim(line.substr(1, close - 1));
 }
 
 struct Entry {
@@ -136,9 +148,7 @@ std::string_view StripQuotes(std::string_view value) {
 
 std::string SetValueInBody(std::string_view fileText, std::string_view section,
                            std::string_view key, std::string_view value) {
-    const bool lfOnly = fileText.find('\n') != std::string_view::npos &&
-                        fileText.find("\r\n") == std::string_view::npos;
-    const std::string_view eol = lfOnly ? "\n" : "\r\n";
+    const std::string_view eol = LineEndOf(fileText);
     // Leading blanks of a value would be lost on the next read anyway.
     while (!value.empty() && IsBlank(value.front())) {
         value.remove_prefix(1);
@@ -149,7 +159,7 @@ std::string SetValueInBody(std::string_view fileText, std::string_view section,
     std::string out;
     if (!span) {
         out.assign(fileText);
-        if (!out.empty() && out.back() != '\n') {
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') {
             out += eol;
         }
         out.append("[").append(section).append("]").append(eol);
@@ -174,7 +184,7 @@ std::string SetValueInBody(std::string_view fileText, std::string_view section,
     }
     const Line& after = lines[span->lastEntry];
     out.assign(fileText.substr(0, after.end));
-    if (after.end == fileText.size() && (out.empty() || out.back() != '\n')) {
+    if (after.end == fileText.size() && !out.empty() && out.back() != '\n' && out.back() != '\r') {
         out += eol;
     }
     out.append(key).append("=").append(value).append(eol);

@@ -1,5 +1,6 @@
 #include "tests/state/state_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -68,7 +69,9 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 std::vector<std::string> KeysOf(const std::string& text, const std::string& section) {
     std::vector<std::string> keys;
     const std::string bom = "\xEF\xBB\xBF";
-    std::istringstream in(text.rfind(bom, 0) == 0 ? text.substr(bom.size()) : text);
+    std::string body = text.rfind(bom, 0) == 0 ? text.substr(bom.size()) : text;
+    std::replace(body.begin(), body.end(), '\r', '\n');  // a lone CR ends a line too
+    std::istringstream in(body);
     std::string line;
     bool inside = false;
     while (std::getline(in, line)) {
