@@ -36,7 +36,8 @@ class CTobrelApp {
     std::wstring m_strProductVersion;
 
   protected:
-    // Whether InitPaths (or a test) gave the folder and profile paths.
+    // Whether InitPaths (or a test) gave the folder and a profile path that
+    // fits the platform's path limit.
     bool HasFolder() const;
 };
 

@@ -27,7 +27,12 @@ bool CTobrelApp::InitPaths() {
     return plat::PathExists(m_strProfilePath);
 }
 
-bool CTobrelApp::HasFolder() const { return !m_strAppDir.empty() && !m_strProfilePath.empty(); }
+// A profile path beyond the platform's path limit would be cut by the profile
+// functions and name another file: the state is then left alone.
+bool CTobrelApp::HasFolder() const {
+    return !m_strAppDir.empty() && !m_strProfilePath.empty() &&
+           m_strProfilePath.size() < plat::kMaxPath;
+}
 
 bool CTobrelApp::ReadProductVersion() {
     const auto version = plat::QueryProductVersion(m_strModulePath);

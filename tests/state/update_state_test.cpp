@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "finder/app/tobrel_app.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "tests/state/state_support.h"
 #include "tests/state/version_fixture.h"
@@ -329,6 +330,20 @@ TEST(UpdateStateNoFolder, StepsDoNothing) {
     EXPECT_FALSE(app.IsInstallerPending());
     EXPECT_TRUE(app.m_strUrlIniPath.empty());
     EXPECT_TRUE(app.m_strInstallerPath.empty());
+}
+
+// A profile path beyond the path limit is not cut into another file: the
+// steps leave everything alone.
+TEST_F(UpdateStateTest, ProfilePathBeyondLimitWritesNothing) {
+    Use(VersionSource::k1000);
+    const std::wstring deep =
+        dir.Wide() + std::wstring(1, plat::kPathSeparator) + std::wstring(plat::kMaxPath, L'd');
+    app.m_strAppDir = deep;
+    app.m_strProfilePath = plat::JoinPath(deep, L"profile.ini");
+    EXPECT_FALSE(app.CreateProfile());
+    EXPECT_FALSE(app.RefreshProfile());
+    EXPECT_FALSE(app.IsInstallerPending());
+    EXPECT_FALSE(Exists(File("profile.ini")));
 }
 
 // The running program's own paths: its folder and profile.ini beside it.
