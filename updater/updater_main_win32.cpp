@@ -1,8 +1,11 @@
 // The Updater's Windows entry: no visible window, no message loop; the whole
 // run happens in CUpdaterApp::StartInstance.
-#include <commctrl.h>
-#include <windows.h>
+// winsock2.h must come before windows.h, and commctrl.h after it.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <memory>
 #include <string>
