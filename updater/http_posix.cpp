@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -131,6 +132,12 @@ struct Exchange {
     Fd file;
 
     std::uint64_t total = 0;
+    // Stall detection: when anything last moved.
+    std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
+    curl_off_t lastDown = 0;
+    curl_off_t lastUp = 0;
+    std::chrono::milliseconds idleLimit{30000};
+
     bool notOk = false;       // body of a non-200 response refused
     bool tooLong = false;     // version text beyond the limit
     bool notCreated = false;  // local file could not be created
@@ -229,7 +236,20 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
-long Seconds(unsigned ms) { return static_cast<long>((ms + 999) / 1000); }
+// Ends the transfer when nothing went either way for the idle limit: the
+// send and receive time-outs. (curl's low-speed check averages over several
+// seconds, which makes the limit much longer than asked.)
+int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    auto& ex = *static_cast<Exchange*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    if (down != ex.lastDown || up != ex.lastUp) {
+        ex.lastDown = down;
+        ex.lastUp = up;
+        ex.lastMove = now;
+        return 0;
+    }
+    return now - ex.lastMove > ex.idleLimit ? 1 : 0;
+}
 
 int Run(const std::wstring& url, const HttpOptions& options, Exchange& ex) {
     const UrlParts parts = SplitHttpUrl(url);
@@ -253,10 +273,12 @@ int Run(const std::wstring& url, const HttpOptions& options, Exchange& ex) {
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
-    // Send and receive: a transfer that moves nothing for this long ends.
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
-                     std::max(Seconds(options.sendTimeoutMs), Seconds(options.receiveTimeoutMs)));
+    ex.idleLimit = std::chrono::milliseconds(
+        std::max({options.connectTimeoutMs, options.sendTimeoutMs, options.receiveTimeoutMs}));
+    ex.lastMove = std::chrono::steady_clock::now();
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &ex);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &ex);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
