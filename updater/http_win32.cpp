@@ -75,6 +75,17 @@ void SetTimeout(HINTERNET handle, DWORD option, unsigned ms) {
     InternetSetOptionW(handle, option, &value, sizeof value);
 }
 
+// A stalled server ends the exchange instead of blocking forever. Set on
+// every handle: not every WinINet passes the session's values on to the
+// request (Wine does not).
+void SetTimeouts(HINTERNET handle, const HttpOptions& options) {
+    SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, options.connectTimeoutMs);
+    SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, options.sendTimeoutMs);
+    SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
+    SetTimeout(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, options.sendTimeoutMs);
+    SetTimeout(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
+}
+
 // Everything of one exchange up to the body; the body is read by the caller
 // while this object lives.
 struct Exchange {
@@ -91,13 +102,7 @@ struct Exchange {
         if (!session) {
             return kHttpInternetError;
         }
-        // Set on the session, inherited by the connection and the request:
-        // a stalled server ends the exchange instead of blocking forever.
-        SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, options.connectTimeoutMs);
-        SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, options.sendTimeoutMs);
-        SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
-        SetTimeout(session.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, options.sendTimeoutMs);
-        SetTimeout(session.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
+        SetTimeouts(session.Get(), options);
         const INTERNET_PORT port = options.port == 80 ? INTERNET_DEFAULT_HTTP_PORT
                                                       : static_cast<INTERNET_PORT>(options.port);
         connection.Reset(InternetConnectW(session.Get(), parts.host.c_str(), port, nullptr, nullptr,
@@ -105,11 +110,13 @@ struct Exchange {
         if (!connection) {
             return kHttpInternetError;
         }
+        SetTimeouts(connection.Get(), options);
         request.Reset(HttpOpenRequestW(connection.Get(), L"GET", parts.object.c_str(), nullptr,
                                        nullptr, nullptr, kRequestFlags, 1));
         if (!request) {
             return kHttpInternetError;
         }
+        SetTimeouts(request.Get(), options);
         if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
             return kHttpInternetError;
         }

@@ -164,7 +164,7 @@ TEST_F(UpdaterProcess, AnyArgumentMeansNoRequestAndNoWrite) {
     const std::string before = Profile();
     const auto result = RunUpdater({"/x"});
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(SiteLog(), "");
     EXPECT_EQ(Profile(), before);
     EXPECT_FALSE(fs::exists(Installer()));
@@ -183,7 +183,7 @@ TEST_F(UpdaterProcess, GoodRunThenNothingMore) {
     WriteProfile();
     EXPECT_EQ(RunUpdater().exitCode, 0);
     EXPECT_EQ(Downloaded(), "1.0.0.2");
-    EXPECT_EQ(ReadFile(Installer()), Generated(300000));
+    EXPECT_TRUE(ReadFile(Installer()) == Generated(300000)) << "installer differs";
     std::string log = SiteLog();
     EXPECT_EQ(Count(log, "GET " + kVersionObject + " HTTP/1.1\n"), 1u) << log;
     EXPECT_EQ(Count(log, "GET " + kInstallerObject + " HTTP/1.1\n"), 1u) << log;
@@ -226,7 +226,7 @@ TEST_P(UpdaterFault, WritesOnlyAfterACompleteDownload) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(Downloaded(), c.written ? "1.0.0.3" : "0.0.0.0");
     if (c.written) {
-        EXPECT_EQ(ReadFile(Installer()), Generated(20000));
+        EXPECT_TRUE(ReadFile(Installer()) == Generated(20000)) << "installer differs";
     }
     EXPECT_EQ(Count(SiteLog(), "GET " + kInstallerObject), c.installerRequests) << SiteLog();
 }
@@ -247,6 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{
             "VersionRedirects", {"--fault", "redirect", "--fault-target", "version"}, true, 1},
         FaultCase{"VersionCut", {"--fault", "short", "--fault-target", "version"}, false, 0},
+        FaultCase{"VersionStall", {"--fault", "stall", "--fault-target", "version"}, false, 0},
         FaultCase{"CrLf", {"--version-format", "crlf"}, true, 1},
         FaultCase{"ByteOrderMark", {"--version-format", "bom"}, true, 1},
         FaultCase{"SectionLine", {"--version-format", "section"}, false, 0},
