@@ -16,7 +16,7 @@ size_mib="${1:-256}"
 size=$((size_mib * 1024 * 1024))
 site_bin="${SL_TOOLS_DIR:-$root/build/linux/bin}/update_site"
 native_bin="$root/dist/linux/Updater"
-windows_bin="$root/dist/windows/Updater.exe"
+windows_bin="${SL_WINDOWS_DIST:-$root/dist/windows}/Updater.exe"
 
 if [ -z "${SL_NS_SITE:-}" ] && [ -z "${SL_BENCH_PRIVATE:-}" ]; then
   exec unshare -n env SL_BENCH_PRIVATE=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
@@ -85,7 +85,7 @@ run_updater() {  # label, program path, runner...
 
 run_updater "Updater native" "$native_bin" env
 if [ "${SL_WINE:-}" = "1" ] && [ -n "${WINEPREFIX:-}" ] && [ -f "$windows_bin" ]; then
-  run_updater "Updater wine" "$windows_bin" wine
+  run_updater "Updater wine" "$windows_bin" "${SL_WINE_CMD:-wine}"
 else
   echo "Updater wine:    skipped (needs the run's Wine prefix inside the test LAN)"
 fi
