@@ -5,7 +5,7 @@
 #include <string>
 
 class CTobrelApp {
-public:
+  public:
     CTobrelApp() = default;
     virtual ~CTobrelApp() = default;
 
@@ -34,6 +34,11 @@ public:
     std::wstring m_strPassedVersion;
     std::wstring m_strDownloadedVersion;
     std::wstring m_strProductVersion;
+
+  protected:
+    // Whether InitPaths (or a test) gave the folder and a profile path that
+    // fits the platform's path limit.
+    bool HasFolder() const;
 };
 
 // The update-site URL used when "url.ini" does not name one.
