@@ -1,6 +1,5 @@
-# The same Windows programs built for x86-64, run through wine64. Only for
-# hosts whose kernel runs no 32-bit code (wine32 cannot start there): the
-# product itself is the 32-bit build.
+# 64-bit builds of the Windows programs, for running the Windows suites on
+# hosts whose Wine cannot start 32-bit programs. The shipped programs are 32-bit.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
@@ -14,5 +13,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine64)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -1,5 +1,6 @@
 #include "platform/ini_text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace plat::ini {
@@ -12,15 +13,15 @@ struct Line {
     std::size_t end;        // offset just past its line end
 };
 
+// Lines end in CR LF, LF or a lone CR.
 std::vector<Line> SplitLines(std::string_view file) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < file.size()) {
-        std::size_t lf = file.find('\n', pos);
-        const std::size_t next = lf == std::string_view::npos ? file.size() : lf + 1;
-        std::size_t stop = lf == std::string_view::npos ? file.size() : lf;
-        if (stop > pos && file[stop - 1] == '\r') {
-            --stop;
+        const std::size_t stop = std::min(file.find_first_of("\r\n", pos), file.size());
+        std::size_t next = stop;
+        if (next < file.size()) {
+            next += file.compare(next, 2, "\r\n") == 0 ? 2 : 1;
         }
         lines.push_back({file.substr(pos, stop - pos), pos, next});
         pos = next;
@@ -28,7 +29,32 @@ std::vector<Line> SplitLines(std::string_view file) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// The line end the file already uses (its first); CR LF for a new file.
+std::string_view LineEndOf(std::string_view file) {
+    const std::size_t at = file.find_first_of("\r\n");
+    if (at == std::string_view::npos) {
+        return "\r\n";
+    }
+    if (file[at] == '\n') {
+        return "\n";
+    }
+    return file.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
+}
+
+// Ctrl-Z counts as a blank: DOS editors end text files with it.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The text after a UTF-8 byte-order mark; editors such as Notepad write one.
+std::string_view WithoutBom(std::string_view text) {
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        text.remove_prefix(kUtf8Bom.size());
+    }
+    return text;
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -42,9 +68,10 @@ std::string_view Trim(std::string_view text) {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameName(std::string_view a, std::string_view b) {
-    a = Trim(a);
-    b = Trim(b);
+// stored comes trimmed from the file; wanted loses its surrounding blanks.
+bool SameName(std::string_view stored, std::string_view wanted) {
+    const std::string_view a = stored;
+    const std::string_view b = Trim(wanted);
     if (a.size() != b.size()) {
         return false;
     }
@@ -57,20 +84,29 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // The name of a section header line, or nullopt when the line is no header.
+// The name runs to the last "]" and loses blanks inside the brackets; a "["
+// line without "]" is an ordinary line.
 std::optional<std::string_view> SectionName(std::string_view line) {
     line = Trim(line);
     if (line.empty() || line.front() != '[') {
         return std::nullopt;
     }
-    const std::size_t close = line.find(']');
-    return line.substr(1, (close == std::string_view::npos ? line.size() : close) - 1);
+    const std::size_t close = line.rfind(']');
+    if (close == 0 || close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Trim(line.substr(1, close - 1));
 }
 
-// Splits "key=value"; a line without "=" is a key without a value.
-std::pair<std::string_view, std::string_view> SplitEntry(std::string_view line) {
+struct Entry {
+    std::string_view name;
+    std::optional<std::string_view> value;  // nullopt: a line without "="
+};
+
+Entry SplitEntry(std::string_view line) {
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) {
-        return {Trim(line), {}};
+        return {Trim(line), std::nullopt};
     }
     return {Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
 }
@@ -102,11 +138,65 @@ std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::stri
     return std::nullopt;
 }
 
+std::string_view StripQuotes(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::string SetValueInBody(std::string_view fileText, std::string_view section,
+                           std::string_view key, std::string_view value) {
+    const std::string_view eol = LineEndOf(fileText);
+    // Leading blanks of a value would be lost on the next read anyway.
+    while (!value.empty() && IsBlank(value.front())) {
+        value.remove_prefix(1);
+    }
+
+    const auto lines = SplitLines(fileText);
+    const auto span = FindSection(lines, section);
+    std::string out;
+    if (!span) {
+        out.assign(fileText);
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') {
+            out += eol;
+        }
+        out.append("[").append(section).append("]").append(eol);
+        out.append(key).append("=").append(value).append(eol);
+        return out;
+    }
+    for (std::size_t i = span->header + 1; i < span->end; ++i) {
+        if (Trim(lines[i].text).empty()) {
+            continue;
+        }
+        const Entry entry = SplitEntry(lines[i].text);
+        if (!SameName(entry.name, key)) {
+            continue;
+        }
+        // The key keeps the spelling it has in the file; the line keeps its
+        // own line end.
+        const Line& line = lines[i];
+        out.assign(fileText.substr(0, line.begin));
+        out.append(entry.name).append("=").append(value);
+        out.append(fileText.substr(line.begin + line.text.size()));
+        return out;
+    }
+    const Line& after = lines[span->lastEntry];
+    out.assign(fileText.substr(0, after.end));
+    if (after.end == fileText.size() && !out.empty() && out.back() != '\n' && out.back() != '\r') {
+        out += eol;
+    }
+    out.append(key).append("=").append(value).append(eol);
+    out.append(fileText.substr(after.end));
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::string> FindValue(std::string_view fileText, std::string_view section,
                                      std::string_view key) {
-    const auto lines = SplitLines(fileText);
+    const auto lines = SplitLines(WithoutBom(fileText));
     const auto span = FindSection(lines, section);
     if (!span) {
         return std::nullopt;
@@ -115,57 +205,26 @@ std::optional<std::string> FindValue(std::string_view fileText, std::string_view
         if (Trim(lines[i].text).empty()) {
             continue;
         }
-        auto [name, value] = SplitEntry(lines[i].text);
-        if (!SameName(name, key)) {
+        const Entry entry = SplitEntry(lines[i].text);
+        if (!SameName(entry.name, key)) {
             continue;
         }
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
+        // The first line of that name decides, even one without a value.
+        if (!entry.value) {
+            return std::nullopt;
         }
-        return std::string(value);
+        return std::string(StripQuotes(*entry.value));
     }
     return std::nullopt;
 }
 
 std::string SetValue(std::string_view fileText, std::string_view section, std::string_view key,
                      std::string_view value) {
-    const bool lfOnly = fileText.find('\n') != std::string_view::npos &&
-                        fileText.find("\r\n") == std::string_view::npos;
-    const std::string_view eol = lfOnly ? "\n" : "\r\n";
-    const std::string entry = std::string(key) + "=" + std::string(value);
-
-    const auto lines = SplitLines(fileText);
-    const auto span = FindSection(lines, section);
-    std::string out;
-    if (!span) {
-        out.assign(fileText);
-        if (!out.empty() && out.back() != '\n') {
-            out += eol;
-        }
-        out += "[" + std::string(section) + "]" + std::string(eol) + entry + std::string(eol);
-        return out;
-    }
-    for (std::size_t i = span->header + 1; i < span->end; ++i) {
-        if (Trim(lines[i].text).empty() || !SameName(SplitEntry(lines[i].text).first, key)) {
-            continue;
-        }
-        // Replace the line's text, keep its own line end.
-        const Line& line = lines[i];
-        out.assign(fileText.substr(0, line.begin));
-        out += entry;
-        out.append(fileText.substr(line.begin + line.text.size()));
-        return out;
-    }
-    const Line& after = lines[span->lastEntry];
-    out.assign(fileText.substr(0, after.end));
-    if (after.end == fileText.size() && (out.empty() || out.back() != '\n')) {
-        out += eol;
-    }
-    out += entry;
-    out += eol;
-    out.append(fileText.substr(after.end));
-    return out;
+    const std::string_view body = WithoutBom(fileText);
+    std::string out(fileText.substr(0, fileText.size() - body.size()));
+    return out + SetValueInBody(body, Trim(section), Trim(key), value);
 }
+
+std::string StripValueQuotes(std::string_view value) { return std::string(StripQuotes(value)); }
 
 }  // namespace plat::ini

@@ -8,9 +8,11 @@
 namespace plat {
 
 std::wstring ModuleFilePath() {
-    char buffer[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) {
+    // A link that fills the whole buffer may have been cut: a cut path would
+    // name another folder, so it counts as unknown.
+    char buffer[PATH_MAX + 1] = {};
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
         return {};
     }
     return FromUtf8(std::string_view(buffer, static_cast<std::size_t>(length)));

@@ -7,8 +7,8 @@
 namespace plat {
 
 std::wstring ReadIniString(const std::wstring& section, const std::wstring& key,
-                              const std::wstring& defaultValue, std::size_t capacity,
-                              const std::wstring& file) {
+                           const std::wstring& defaultValue, std::size_t capacity,
+                           const std::wstring& file) {
     if (capacity == 0) {
         return {};
     }
@@ -19,8 +19,8 @@ std::wstring ReadIniString(const std::wstring& section, const std::wstring& key,
     return std::wstring(buffer.data(), length);
 }
 
-bool WriteIniString(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& file) {
+bool WriteIniString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                    const std::wstring& file) {
     return WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
            FALSE;
 }

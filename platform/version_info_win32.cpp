@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <new>
 #include <vector>
 
 #include "platform/version_info.h"
@@ -12,7 +15,12 @@ std::optional<std::wstring> QueryProductVersion(const std::wstring& modulePath) 
     if (size == 0) {
         return std::nullopt;
     }
-    std::vector<unsigned char> block(size);
+    std::vector<unsigned char> block;
+    try {
+        block.resize(size);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
     GetFileVersionInfoW(modulePath.c_str(), 0, size, block.data());
     void* value = nullptr;
     UINT length = 0;
@@ -21,7 +29,16 @@ std::optional<std::wstring> QueryProductVersion(const std::wstring& modulePath) 
         value == nullptr) {
         return std::nullopt;
     }
-    return std::wstring(static_cast<const wchar_t*>(value));
+    // A damaged resource need not terminate its text: stay inside the block.
+    const auto* text = static_cast<const wchar_t*>(value);
+    const auto* blockEnd = reinterpret_cast<const wchar_t*>(block.data() + block.size());
+    if (text < reinterpret_cast<const wchar_t*>(block.data()) || text >= blockEnd) {
+        return std::nullopt;
+    }
+    std::size_t count = std::min<std::size_t>(length, static_cast<std::size_t>(blockEnd - text));
+    std::wstring result(text, count);
+    result.resize(wcsnlen(result.c_str(), result.size()));
+    return result;
 }
 
 }  // namespace plat

@@ -1,35 +1,49 @@
 #!/usr/bin/env bash
-# Builds and runs the native libFuzzer targets, each for a bounded time.
-#
-#   tools/fuzz.sh discovery [SECONDS]   SERVER header reading (default 20 s)
-#
-# Build output goes to build/fuzz/; new inputs found stay in build/fuzz/ too,
-# the seed corpus in tools/fuzz/corpus/ is only read.
+# Builds and runs libFuzzer targets, each for a bounded time.
+#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater
+# Each target is one block in sources_of; builds go to build/fuzz/.
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")/.." && pwd)
-target=${1:-}
-seconds=${2:-20}
-out="$here/build/fuzz"
-mkdir -p "$out"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="$root/build/fuzz"
+all_targets=(updater)
 
-flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-       -I "$here" -Wall -Wextra)
+# sources_of TARGET: sets sources and seeds for TARGET.
+sources_of() {
+  case "$1" in
+    updater)
+      sources=("$root/tests/fuzz/version_file_fuzz.cpp" "$root/updater/version_file.cpp"
+               "$root/common/version.cpp" "$root/platform/text.cpp" "$root/platform/text_posix.cpp")
+      seeds="$root/tests/fuzz/corpus/version_file"
+      ;;
+    *) return 1 ;;
+  esac
+}
 
-case "$target" in
-  discovery)
-    bin="$out/parse_server_header_fuzz"
-    clang++ "${flags[@]}" -o "$bin" \
-      "$here/tools/fuzz/parse_server_header_fuzz.cpp" \
-      "$here/finder/discovery/discovery.cpp" \
-      "$here/platform/text.cpp" "$here/platform/text_posix.cpp"
-    corpus="$out/corpus_parse_server_header"
-    mkdir -p "$corpus"
-    "$bin" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
-      -print_final_stats=1 "$corpus" "$here/tools/fuzz/corpus/parse_server_header"
-    ;;
-  *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
-    exit 2
-    ;;
-esac
+run_target() {
+  local target=$1 seconds=$2
+  sources_of "$target" || { echo "fuzz: unknown target $target" >&2; return 2; }
+  mkdir -p "$out"
+  local binary="$out/fuzz_$target" corpus="$out/corpus_$target"
+  clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+    -I "$root" -I "$out" "${sources[@]}" -o "$binary"
+  mkdir -p "$corpus"
+  cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
+  echo "-- fuzz $target (${seconds}s)"
+  "$binary" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=1024 -print_final_stats=1 \
+    "$corpus" >"$out/fuzz_$target.log" 2>&1 || { tail -n 40 "$out/fuzz_$target.log"; return 1; }
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$out/fuzz_$target.log" || true
+}
+
+target="${1:-}"
+seconds="${2:-20}"
+if [ -z "$target" ]; then
+  echo "usage: tools/fuzz.sh TARGET|all [SECONDS]   targets: ${all_targets[*]}" >&2
+  exit 2
+fi
+if [ "$target" = all ]; then
+  status=0
+  for t in "${all_targets[@]}"; do run_target "$t" "$seconds" || status=1; done
+  exit "$status"
+fi
+run_target "$target" "$seconds"

@@ -22,6 +22,8 @@ packages=(
   fonts-ipafont-gothic fonts-wine locales
   # the test LAN and the simulated peers
   iproute2 curl procps psmisc
+  # benchmarks: peak memory of a run (/usr/bin/time -v)
+  time
 )
 
 missing=()

@@ -57,6 +57,11 @@ class CTobrelApp : public CTobrelAppBase {
     std::wstring m_strProductVersion;
 
     IFinderShell* m_pShell = nullptr;
+
+  protected:
+    // Whether InitPaths (or a test) gave the folder and a profile path that
+    // fits the platform's path limit.
+    bool HasFolder() const;
 };
 
 // The command-line buffer of a started program, terminator included.

@@ -17,8 +17,21 @@ std::wstring DefaultUpdateSiteURL() {
 bool CTobrelApp::InitPaths() {
     m_strModulePath = plat::ModuleFilePath();
     m_strAppDir = plat::RemoveFileSpec(m_strModulePath);
+    // Without a folder the paths would name the root of the drive: leave
+    // them empty, and the update-state steps then do nothing.
+    if (m_strAppDir.empty()) {
+        m_strProfilePath.clear();
+        return false;
+    }
     m_strProfilePath = plat::JoinPath(m_strAppDir, kProfileFileName);
     return plat::PathExists(m_strProfilePath);
+}
+
+// A profile path beyond the platform's path limit would be cut by the profile
+// functions and name another file: the state is then left alone.
+bool CTobrelApp::HasFolder() const {
+    return !m_strAppDir.empty() && !m_strProfilePath.empty() &&
+           m_strProfilePath.size() < plat::kMaxPath;
 }
 
 bool CTobrelApp::ReadProductVersion() {
@@ -31,9 +44,12 @@ bool CTobrelApp::ReadProductVersion() {
 }
 
 bool CTobrelApp::CreateProfile() {
+    if (!HasFolder()) {
+        return false;
+    }
     m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
     m_strUpdateSiteURL = plat::ReadIniString(kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(),
-                                                kUrlIniFirstRunCapacity, m_strUrlIniPath);
+                                             kUrlIniFirstRunCapacity, m_strUrlIniPath);
     // An empty URL in "url.ini" leaves the folder as it was: the next start
     // is a first run again.
     if (m_strUpdateSiteURL.empty()) {
@@ -43,36 +59,34 @@ bool CTobrelApp::CreateProfile() {
         return false;
     }
     plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL, m_strProfilePath);
-    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion,
-                             m_strProfilePath);
+    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion, m_strProfilePath);
     plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
     plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
     return true;
 }
 
 bool CTobrelApp::RefreshProfile() {
+    if (!HasFolder()) {
+        return false;
+    }
     m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
     const std::wstring storedURL =
         plat::ReadIniString(kUpdateSection, kUpdateSiteURL, L"", kUrlCapacity, m_strProfilePath);
     if (storedURL.empty()) {
-        m_strUpdateSiteURL = plat::ReadIniString(kUrlSection, kUpdateSiteURL,
-                                                    DefaultUpdateSiteURL(), kUrlCapacity,
-                                                    m_strUrlIniPath);
-        plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL,
-                                 m_strProfilePath);
+        m_strUpdateSiteURL = plat::ReadIniString(
+            kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(), kUrlCapacity, m_strUrlIniPath);
+        plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL, m_strProfilePath);
     }
     if (!ReadProductVersion()) {
         return false;
     }
-    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion,
-                             m_strProfilePath);
-    if (plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity,
-                               m_strProfilePath)
+    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion, m_strProfilePath);
+    if (plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity, m_strProfilePath)
             .empty()) {
         plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
     }
     if (plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"", kVersionCapacity,
-                               m_strProfilePath)
+                            m_strProfilePath)
             .empty()) {
         plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
     }
@@ -80,13 +94,16 @@ bool CTobrelApp::RefreshProfile() {
 }
 
 bool CTobrelApp::IsInstallerPending() {
+    if (!HasFolder()) {
+        return false;
+    }
     m_strInstallerPath = plat::JoinPath(m_strAppDir, kInstallerFileName);
     m_strCurrentVersion = plat::ReadIniString(kUpdateSection, kCurrentVersion, L"",
-                                                 kVersionCapacity, m_strProfilePath);
-    m_strPassedVersion = plat::ReadIniString(kUpdateSection, kPassedVersion, L"",
-                                                kVersionCapacity, m_strProfilePath);
+                                              kVersionCapacity, m_strProfilePath);
+    m_strPassedVersion = plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity,
+                                             m_strProfilePath);
     m_strDownloadedVersion = plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"",
-                                                    kVersionCapacity, m_strProfilePath);
+                                                 kVersionCapacity, m_strProfilePath);
     if (!plat::PathExists(m_strInstallerPath)) {
         return false;
     }

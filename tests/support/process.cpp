@@ -234,6 +234,11 @@ std::optional<std::string> Env(const char* name) {
 }
 
 fs::path DistDir(const std::string& target) {
+    if (target == "windows") {
+        if (auto dist = Env("SL_WINDOWS_DIST")) {
+            return *dist;
+        }
+    }
     const fs::path source = Env("SL_SOURCE_DIR").value_or(SL_SOURCE_DIR_DEFAULT);
     return source / "dist" / target;
 }

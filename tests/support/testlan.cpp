@@ -21,7 +21,8 @@ std::vector<std::string> InNamespace(const std::string& ns, std::vector<std::str
 bool WineReady() { return Env("SL_WINE").value_or("") == "1" && Env("WINEPREFIX").has_value(); }
 
 std::vector<std::string> UnderWine(std::vector<std::string> argv) {
-    argv.insert(argv.begin(), "wine");
+    // wine64 where the host's Wine runs only 64-bit programs (see tools/test.sh).
+    argv.insert(argv.begin(), Env("SL_WINE_CMD").value_or("wine"));
     return argv;
 }
 

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Benchmark: the Updater downloading a large installer from the simulated
+# site, against curl fetching the same file from the same server in the same
+# run; prints throughput and the Updater's peak memory.
+#
+#   tools/bench_updater.sh [SIZE_MIB]        (default 256)
+#
+# Inside the test LAN (SL_NS_SITE set) the site runs in the site namespace;
+# otherwise the script re-runs itself in a private network namespace that has
+# nothing but loopback, so no traffic can reach a real interface. The Wine
+# figures need the run's Wine prefix (SL_WINE=1, WINEPREFIX), i.e. the LAN.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+size_mib="${1:-256}"
+size=$((size_mib * 1024 * 1024))
+site_bin="${SL_TOOLS_DIR:-$root/build/linux/bin}/update_site"
+native_bin="$root/dist/linux/Updater"
+windows_bin="${SL_WINDOWS_DIST:-$root/dist/windows}/Updater.exe"
+
+if [ -z "${SL_NS_SITE:-}" ] && [ -z "${SL_BENCH_PRIVATE:-}" ]; then
+  exec unshare -n env SL_BENCH_PRIVATE=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+fi
+
+for f in "$site_bin" "$native_bin"; do
+  [ -x "$f" ] || { echo "bench: missing $f (build the linux preset first)" >&2; exit 1; }
+done
+
+if [ -n "${SL_NS_SITE:-}" ]; then
+  addr="${SL_SITE_ADDR:?}"
+  site_cmd=(ip netns exec "$SL_NS_SITE" "$site_bin")
+else
+  addr=127.0.0.1
+  site_cmd=("$site_bin")
+fi
+
+work="$(mktemp -d /tmp/slbench.XXXXXX)"
+site_pid=""
+cleanup() {
+  if [ -n "$site_pid" ]; then kill "$site_pid" 2>/dev/null || true; wait "$site_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"${site_cmd[@]}" --listen "$addr:80" --time-limit 900 --latest 9.0.0.0 --size "$size" \
+  >"$work/site.out" 2>"$work/site.err" &
+site_pid=$!
+for _ in $(seq 100); do grep -q listening "$work/site.out" 2>/dev/null && break; sleep 0.1; done
+grep -q listening "$work/site.out" || { echo "bench: site did not start"; cat "$work/site.err"; exit 1; }
+
+url="http://$addr/installer/slwintool_set_up.exe"
+mib_per_s() { awk -v b="$size" -v s="$1" 'BEGIN { if (s > 0) printf "%.1f", b / 1048576 / s; else print "inf" }'; }
+
+# curl, the reference, into a file as the Updater writes one.
+start=$(date +%s.%N)
+curl -s -o "$work/curl.bin" "$url"
+end=$(date +%s.%N)
+curl_s=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
+curl_bytes=$(stat -c %s "$work/curl.bin")
+rm -f "$work/curl.bin"
+echo "installer: ${size_mib} MiB from $url"
+echo "curl:            ${curl_s} s  $(mib_per_s "$curl_s") MiB/s  (${curl_bytes} bytes)"
+
+run_updater() {  # label, program path, runner...
+  local label="$1" program="$2"
+  shift 2
+  local dir="$work/$label"
+  mkdir -p "$dir"
+  cp "$program" "$dir/"
+  printf '[Update]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\nPassedVersion=0.0.0.0\r\nDownloadedVersion=0.0.0.0\r\n' \
+    "$addr" >"$dir/profile.ini"
+  local start end secs rss bytes
+  start=$(date +%s.%N)
+  /usr/bin/time -v -o "$dir/time.txt" "$@" "$dir/$(basename "$program")" || true
+  end=$(date +%s.%N)
+  secs=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
+  rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
+  bytes=$(stat -c %s "$dir/slwintool_set_up.exe" 2>/dev/null || echo 0)
+  local written
+  written=$(grep -a 'DownloadedVersion' "$dir/profile.ini" | tr -d '\r')
+  printf '%-16s %s s  %s MiB/s  peak RSS %s KiB  (%s bytes, %s)\n' "$label:" "$secs" \
+    "$(mib_per_s "$secs")" "$rss" "$bytes" "$written"
+  rm -f "$dir/slwintool_set_up.exe"
+}
+
+run_updater "Updater native" "$native_bin" env
+if [ "${SL_WINE:-}" = "1" ] && [ -n "${WINEPREFIX:-}" ] && [ -f "$windows_bin" ]; then
+  run_updater "Updater wine" "$windows_bin" "${SL_WINE_CMD:-wine}"
+else
+  echo "Updater wine:    skipped (needs the run's Wine prefix inside the test LAN)"
+fi

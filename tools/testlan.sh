@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The test LAN: network namespaces joined by veth pairs on bridges that live
+# in a namespace of their own. Nothing is created in the root namespace, so
+# nothing a test sends can reach the machine's own network.
+#
+#   testlan.sh up RUN            build the LAN of run RUN, print its variables
+#   testlan.sh down RUN          remove every namespace of run RUN
+#   testlan.sh host NAME SEG:ADDR/LEN [SEG:ADDR/LEN ...]
+#                                add a host RUN-NAME (RUN from $SL_RUN), one
+#                                interface ethK per address, K counting from 1
+#   testlan.sh drop NAME         remove host RUN-NAME
+#   testlan.sh env RUN           print the LAN's variables as shell exports
+#
+# Segments: 1 is 198.18.0.0/16, 2 is 198.19.0.0/16 (the range set aside for
+# benchmark networks). The bridges br1 and br2 live in RUN-sw.
+set -euo pipefail
+
+die() { echo "testlan: $*" >&2; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || die "needs root (ip netns)"
+
+valid_run() { [[ "$1" =~ ^[a-z][a-z0-9]{1,11}$ ]] || die "run name '$1': 2-12 lower-case letters and digits"; }
+
+ns_exists() { ip netns list | awk '{print $1}' | grep -qx "$1"; }
+
+# attach NS IFNAME SEG ADDR/LEN: a veth from NS into bridge brSEG of the switch.
+attach() {
+  local ns=$1 ifname=$2 seg=$3 addr=$4 host=${1#"$SL_RUN"-}
+  local peer="${host:0:8}-${ifname}"
+  [ ${#peer} -le 15 ] || die "interface name $peer too long"
+  case "$seg" in 1|2) ;; *) die "segment $seg: 1 or 2" ;; esac
+  ip link add "$ifname" netns "$ns" type veth peer name "$peer" netns "$SL_RUN-sw"
+  ip -n "$SL_RUN-sw" link set "$peer" master "br$seg" up
+  ip -n "$ns" addr add "$addr" dev "$ifname"
+  ip -n "$ns" link set "$ifname" up
+}
+
+# make_host NAME SEG:ADDR/LEN ...
+make_host() {
+  local name=$1; shift
+  local ns="$SL_RUN-$name"
+  ns_exists "$ns" && die "host $ns exists already"
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  # Devices and the pc use IPv4 only; no IPv6 link-local chatter on the LAN.
+  ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 || true
+  local k=1 spec
+  for spec in "$@"; do
+    [[ "$spec" =~ ^([12]):([0-9.]+/[0-9]+)$ ]] || die "address '$spec': SEG:ADDR/LEN"
+    attach "$ns" "eth$k" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+    k=$((k + 1))
+  done
+}
+
+print_env() {
+  cat <<ENV
+export SL_RUN=$SL_RUN
+export SL_NS_SW=$SL_RUN-sw
+export SL_NS_PC=$SL_RUN-pc
+export SL_NS_DEV1=$SL_RUN-dev1
+export SL_NS_DEV2=$SL_RUN-dev2
+export SL_NS_SITE=$SL_RUN-site
+export SL_PC_ADDR1=198.18.0.1
+export SL_PC_ADDR2=198.19.0.1
+export SL_DEV1_ADDR=198.18.1.1
+export SL_DEV2_ADDR=198.19.1.1
+export SL_SITE_ADDR=198.18.0.80
+export SL_TESTLAN=$(readlink -f "$0")
+ENV
+}
+
+up() {
+  ns_exists "$SL_RUN-sw" && die "run $SL_RUN exists already"
+  ip netns add "$SL_RUN-sw"
+  ip -n "$SL_RUN-sw" link set lo up
+  local br
+  for br in br1 br2; do
+    ip -n "$SL_RUN-sw" link add "$br" type bridge
+    ip -n "$SL_RUN-sw" link set "$br" up
+  done
+  make_host pc 1:198.18.0.1/16 2:198.19.0.1/16
+  make_host dev1 1:198.18.1.1/16
+  make_host dev2 2:198.19.1.1/16
+  make_host site 1:198.18.0.80/16
+}
+
+down() {
+  local ns
+  for ns in $(ip netns list | awk '{print $1}' | grep -E "^$SL_RUN-" || true); do
+    # Processes left in a namespace would keep its interfaces alive.
+    ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
+    ip netns del "$ns" 2>/dev/null || true
+  done
+}
+
+cmd=${1:-}; shift || true
+case "$cmd" in
+  up)   SL_RUN=${1:?run name}; valid_run "$SL_RUN"; trap 'down' ERR; up; trap - ERR; print_env ;;
+  down) SL_RUN=${1:?run name}; valid_run "$SL_RUN"; down ;;
+  env)  SL_RUN=${1:?run name}; valid_run "$SL_RUN"; print_env ;;
+  host) : "${SL_RUN:?SL_RUN not set}"; [ $# -ge 2 ] || die "host NAME SEG:ADDR/LEN ..."; make_host "$@" ;;
+  drop) : "${SL_RUN:?SL_RUN not set}"; ns="$SL_RUN-${1:?name}"
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
+        ip netns del "$ns" ;;
+  *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+esac

@@ -1,0 +1,107 @@
+// The Updater's application object: one run reads the update state, fetches
+// the version file, decides, downloads the installer and records its
+// version. Windows and the network are reached through two small interfaces,
+// so the flow is the same program on every platform and under test.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "updater/http.h"
+
+namespace updater {
+
+// The HTTP exchanges the flow needs (HttpGetText and HttpGetFile in the
+// program, a scripted site in tests).
+class IUpdaterHttp {
+  public:
+    virtual ~IUpdaterHttp() = default;
+    virtual int GetText(const std::wstring& url, std::wstring& text) = 0;
+    virtual int GetFile(const std::wstring& url, const std::wstring& localPath) = 0;
+};
+
+// What the flow needs of the system it runs on.
+class IUpdaterPlatform {
+  public:
+    virtual ~IUpdaterPlatform() = default;
+    // Common controls, the socket layer and the hidden main window. False
+    // ends the run at once; the platform has shown why.
+    virtual bool Initialize() = 0;
+    // Whether anything follows the program's name on the command line.
+    virtual bool HasArguments() = 0;
+    virtual std::wstring ModuleFilePath() = 0;
+    virtual void Pause(std::chrono::milliseconds pause) = 0;
+    // Takes down what Initialize set up.
+    virtual void Finish() = 0;
+};
+
+// A failed download is tried again after a pause that doubles each time.
+struct RetryPolicy {
+    int attempts = 5;
+    std::chrono::milliseconds firstPause{2000};
+    std::chrono::milliseconds longestPause{60000};
+};
+
+// The defaults, changed by SL_UPDATER_ATTEMPTS (1-20), SL_UPDATER_RETRY_PAUSE_MS
+// (0-600000) and SL_UPDATER_TIMEOUT_MS (100-600000, connect, send and receive)
+// so that tests need not wait long. Values out of range are ignored.
+RetryPolicy RetryPolicyFromEnvironment();
+HttpOptions HttpOptionsFromEnvironment();
+
+// IUpdaterHttp over HttpGetText and HttpGetFile.
+class NetworkHttp : public IUpdaterHttp {
+  public:
+    explicit NetworkHttp(const HttpOptions& options) : options_(options) {}
+    int GetText(const std::wstring& url, std::wstring& text) override;
+    int GetFile(const std::wstring& url, const std::wstring& localPath) override;
+
+  private:
+    HttpOptions options_;
+};
+
+class CUpdaterApp {
+  public:
+    CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry = {});
+
+    // The whole run; always false, so nothing runs after it.
+    bool StartInstance();
+
+    // Fills m_strModuleDir and the four state values; false when there is
+    // nothing to check (no URL and no current version).
+    bool ReadUpdateState();
+    // True when the latest version is newer than the current, the passed and
+    // the downloaded one; fetches the version file on the way.
+    bool CheckForUpdate();
+    // Records m_strLatestVersion as "DownloadedVersion".
+    bool WriteDownloadedVersion();
+    // Fills m_strLatestVersion and m_strInstallerURL from the version file.
+    bool FetchVersionFile();
+    // One download attempt into m_strModuleDir; true only when complete.
+    bool DownloadInstaller(const std::wstring& url);
+
+    std::wstring m_strModuleDir;
+    std::wstring m_strUpdateSiteURL;
+    std::wstring m_strCurrentVersion;
+    std::wstring m_strPassedVersion;
+    std::wstring m_strDownloadedVersion;
+    std::wstring m_strLatestVersion;
+    std::wstring m_strInstallerURL;
+    std::wstring m_strInstallerPath;
+    std::vector<std::int32_t> m_arrCurrentVersion;
+    std::vector<std::int32_t> m_arrLatestVersion;
+    std::vector<std::int32_t> m_arrPassedVersion;
+    std::vector<std::int32_t> m_arrDownloadedVersion;
+
+  private:
+    // DownloadInstaller until it succeeds or the attempts are used up.
+    bool DownloadWithRetries();
+    std::wstring ProfilePath() const;
+
+    IUpdaterPlatform& platform_;
+    IUpdaterHttp& http_;
+    RetryPolicy retry_;
+};
+
+}  // namespace updater

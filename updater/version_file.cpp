@@ -1,0 +1,150 @@
+#include "updater/version_file.h"
+
+#include <algorithm>
+#include <array>
+
+namespace updater {
+
+namespace {
+
+// Next LF-separated token from pos: LFs at the start are skipped, so a token
+// is never empty; "" when nothing is left.
+std::wstring_view NextToken(std::wstring_view text, std::size_t& pos) {
+    while (pos < text.size() && text[pos] == L'\n') {
+        ++pos;
+    }
+    const std::size_t start = pos;
+    while (pos < text.size() && text[pos] != L'\n') {
+        ++pos;
+    }
+    return text.substr(start, pos - start);
+}
+
+// The value after the first "=" when the line holds "=" and the key.
+std::wstring ValueOf(std::wstring_view line, std::wstring_view key) {
+    const std::size_t equals = line.find(L'=');
+    if (equals == std::wstring_view::npos || line.find(key) == std::wstring_view::npos) {
+        return {};
+    }
+    std::wstring_view value = line.substr(equals + 1);
+    // A CR of a CR LF line end would end up in the request and in the local
+    // file name, which Windows cannot create: it is not part of the value.
+    if (!value.empty() && value.back() == L'\r') {
+        value.remove_suffix(1);
+    }
+    return std::wstring(value);
+}
+
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return Upper(x) == Upper(y); });
+}
+
+bool IsDeviceName(std::wstring_view name) {
+    // Windows maps these names to devices whatever the extension.
+    const std::wstring_view stem = name.substr(0, name.find(L'.'));
+    static constexpr std::array<std::wstring_view, 6> kPlain = {L"CON", L"PRN",    L"AUX",
+                                                                L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const auto device : kPlain) {
+        if (EqualsIgnoringCase(stem, device)) {
+            return true;
+        }
+    }
+    if (stem.size() == 4 && (EqualsIgnoringCase(stem.substr(0, 3), L"COM") ||
+                             EqualsIgnoringCase(stem.substr(0, 3), L"LPT"))) {
+        return stem[3] >= L'0' && stem[3] <= L'9';
+    }
+    return false;
+}
+
+bool IsBlankOrControl(wchar_t c) { return c <= L' '; }
+
+}  // namespace
+
+std::optional<VersionFile> ParseVersionFile(std::wstring_view text) {
+    std::size_t pos = 0;
+    VersionFile file;
+    file.latestVersion = ValueOf(NextToken(text, pos), L"LatestVersion");
+    if (file.latestVersion.empty()) {
+        return std::nullopt;
+    }
+    file.installerURL = ValueOf(NextToken(text, pos), L"URL");
+    if (file.installerURL.empty()) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+UrlParts SplitHttpUrl(std::wstring_view url) {
+    const std::wstring_view rest = url.substr(std::min<std::size_t>(7, url.size()));
+    const std::size_t slash = rest.find(L'/');
+    if (slash == std::wstring_view::npos) {
+        return UrlParts{std::wstring(), std::wstring(rest)};
+    }
+    return UrlParts{std::wstring(rest.substr(0, slash)), std::wstring(rest.substr(slash))};
+}
+
+std::wstring InstallerFileName(std::wstring_view url) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i + 1 < url.size(); ++i) {
+        if ((IsSeparator(url[i]) || url[i] == L':') && !IsSeparator(url[i + 1])) {
+            start = i + 1;
+        }
+    }
+    return std::wstring(url.substr(start));
+}
+
+bool IsSafeInstallerName(std::wstring_view name) {
+    if (name.empty() || name == L"." || name == L"..") {
+        return false;
+    }
+    for (const wchar_t c : name) {
+        if (c < 0x20 || c == 0x7F ||
+            std::wstring_view(L"/\\:*?\"<>|").find(c) != std::wstring_view::npos) {
+            return false;
+        }
+    }
+    if (name.back() == L'.' || name.back() == L' ') {
+        return false;
+    }
+    return !IsDeviceName(name);
+}
+
+bool HasArgumentsAfterProgramName(std::wstring_view commandLine) {
+    std::size_t pos = 0;
+    bool quoted = false;
+    for (; pos < commandLine.size(); ++pos) {
+        const wchar_t c = commandLine[pos];
+        if (c == L'"') {
+            quoted = !quoted;
+        } else if (!quoted && IsBlankOrControl(c)) {
+            break;
+        }
+    }
+    while (pos < commandLine.size() && IsBlankOrControl(commandLine[pos])) {
+        ++pos;
+    }
+    return pos < commandLine.size();
+}
+
+std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+}  // namespace updater

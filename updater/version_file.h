@@ -1,0 +1,55 @@
+// The Updater's pure text rules: the version file, the parts of an HTTP URL,
+// the installer's local name and the command-line test. No I/O here, so the
+// rules are the same on every platform and can be exercised directly.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace updater {
+
+struct VersionFile {
+    std::wstring latestVersion;  // after the first "=" of the first non-empty line
+    std::wstring installerURL;   // after the first "=" of the second non-empty line
+};
+
+// Reads the first two non-empty LF-separated lines. The first must contain
+// "=" and "LatestVersion", the second "=" and "URL" (case-sensitive,
+// anywhere in the line); each value is everything after the first "=", with
+// one CR at its end dropped (a CR LF line end). nullopt when either value is
+// missing or empty.
+std::optional<VersionFile> ParseVersionFile(std::wstring_view text);
+
+struct UrlParts {
+    std::wstring host;    // up to the first "/" after the scheme, port text and all
+    std::wstring object;  // from that "/" to the end, query included
+};
+
+// Drops the first 7 characters ("http://" unseen); the host is the rest up to
+// its first "/", the object the rest from there. Without a "/", the host is
+// empty and the object is the whole rest.
+UrlParts SplitHttpUrl(std::wstring_view url);
+
+// The URL's last part as the shell's file-name-of-path finds it: the text
+// after the last "/", "\" or ":" that is followed by a character other than
+// "/" and "\"; the whole text when there is none.
+std::wstring InstallerFileName(std::wstring_view url);
+
+// Whether name can be created inside the folder as a plain file of that
+// name: not empty, not "." or "..", no separator, drive or wildcard
+// character, no control character, no trailing dot or blank, and no device
+// name (CON, NUL, COM1, ...), which would swallow the download.
+bool IsSafeInstallerName(std::wstring_view name);
+
+// The Windows command-line rule: the program's name ends at the first blank
+// or control character outside double quotes; blanks and control characters
+// after it are skipped; true when anything remains.
+bool HasArgumentsAfterProgramName(std::wstring_view commandLine);
+
+// The Content-Length text as an unsigned decimal number: leading digits only,
+// "" or no digits give 0. nullopt when the digits do not fit in 64 bits.
+std::optional<std::uint64_t> ParseContentLength(std::string_view text);
+
+}  // namespace updater
