@@ -1,7 +1,8 @@
 // The finder program: the application object and the Windows side of its
 // start-up.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which they build on.
+#include <commctrl.h>
 #include <winsock2.h>
 
 #include "finder/app/tobrel_app.h"

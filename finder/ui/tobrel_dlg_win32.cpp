@@ -1,3 +1,8 @@
+#include <windows.h>
+
+#include "finder/ui/tobrel_dlg.h"
+
+// After windows.h, which it builds on.
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -5,7 +10,6 @@
 #include "finder/ui/about_dlg.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
-#include "finder/ui/tobrel_dlg.h"
 #include "platform/win32/app.h"
 #include "platform/win32/handle.h"
 

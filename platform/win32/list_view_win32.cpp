@@ -1,6 +1,9 @@
-#include <commctrl.h>
+#include <windows.h>
 
 #include "platform/win32/list_view.h"
+
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 namespace win {
 
