@@ -1,0 +1,261 @@
+// The finder program as a real process under Wine in the test LAN: its
+// start-up roads, the single-instance rule, the device list of a real search
+// against simulated devices, the device page handed to the shell, and the
+// close during a search. Windows helpers drive it: sl_uictl (windows, list,
+// buttons, message boxes) and sl_recorder (stand-in for the Updater, the
+// installer and the browser; it records its command line).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/lan/discovery_lan.h"
+#include "tests/support/process.h"
+#include "tests/support/testlan.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::BackgroundProcess;
+using testsupport::ProcessOptions;
+using testsupport::ProcessResult;
+using testsupport::ReadFile;
+using testsupport::RunProcess;
+using testsupport::WaitFor;
+
+constexpr char kFinderExe[] = "ソルベリオ Windows Tool.exe";
+constexpr char kOfferText[] = "新しいバージョンが見つかりました。アップデートしますか？";
+constexpr int kRefresh = 1001;
+constexpr int kSettings = 1002;
+
+std::string WindowsPath(const fs::path& path) {
+    std::string text = "Z:" + path.string();
+    for (char& c : text) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+class FinderProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SL_REQUIRE_TEST_LAN();
+        SL_REQUIRE_WINE();
+        lan_ = testsupport::GetTestLan();
+        // A folder whose path has spaces, as under Program Files.
+        dir_ = temp_.Path() / "Solberio Tool";
+        fs::create_directories(dir_);
+        const fs::path finder = testsupport::DistDir("windows") / kFinderExe;
+        ASSERT_TRUE(fs::exists(finder)) << finder;
+        fs::copy_file(finder, dir_ / kFinderExe);
+        recorder_ = testsupport::WindowsToolPath("sl_recorder.exe");
+        ASSERT_TRUE(fs::exists(recorder_)) << recorder_;
+        ASSERT_TRUE(fs::exists(testsupport::WindowsToolPath("sl_uictl.exe")));
+        fs::copy_file(recorder_, dir_ / "Updater.exe");
+    }
+
+    void TearDown() override {
+        for (BackgroundProcess& finder : finders_) {
+            if (finder.Running()) {
+                Uictl({"close", "@finder"});
+                finder.Wait(15s);
+            }
+        }
+    }
+
+    ProcessResult Uictl(std::vector<std::string> args,
+                        std::chrono::milliseconds timeout = 30000ms) {
+        args.insert(args.begin(), testsupport::WindowsToolPath("sl_uictl.exe").string());
+        ProcessOptions options;
+        options.timeout = timeout;
+        return RunProcess(testsupport::UnderWine(args), options);
+    }
+    bool WaitWindow(const std::string& title = "@finder") {
+        return Uictl({"wait", title, "20000"}).exitCode == 0;
+    }
+    std::vector<std::string> Rows() { return Lines(Uictl({"rows", "@finder"}).out); }
+    std::string Button(int id) {
+        const auto lines = Lines(Uictl({"button", "@finder", std::to_string(id)}).out);
+        return lines.empty() ? "" : lines[0];
+    }
+
+    BackgroundProcess& StartFinder() {
+        ProcessOptions options;
+        options.cwd = dir_.string();
+        finders_.emplace_back(testsupport::UnderWine({(dir_ / kFinderExe).string()}), options);
+        return finders_.back();
+    }
+
+    std::vector<std::string> Calls(const fs::path& program) {
+        return Lines(ReadFile(program.string() + ".log"));
+    }
+    // The line sl_recorder writes for a start with no arguments.
+    std::string NoArgumentsCall(const fs::path& program) {
+        return "argc=0\tcmdline=\"" + WindowsPath(program) + "\"";
+    }
+
+    void WriteProfile(const std::string& downloaded) {
+        testsupport::WriteFile(dir_ / "profile.ini",
+                               "[Update]\r\nUpdateSiteURL=http://" + lan_.siteAddr +
+                                   "/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\n"
+                                   "PassedVersion=0.0.0.0\r\nDownloadedVersion=" +
+                                   downloaded + "\r\n");
+    }
+
+    // The browser: sl_recorder registered for http URLs in the run's prefix.
+    fs::path RegisterBrowser() {
+        const fs::path browser = temp_.Path() / "browser" / "sl_browser.exe";
+        fs::create_directories(browser.parent_path());
+        fs::copy_file(recorder_, browser);
+        const std::string command = "\"" + WindowsPath(browser) + "\" \"%1\"";
+        for (const char* key : {"HKCU\\Software\\Classes\\http\\shell\\open\\command",
+                                "HKLM\\Software\\Classes\\http\\shell\\open\\command"}) {
+            const ProcessResult added = RunProcess(testsupport::UnderWine(
+                {"reg", "add", key, "/ve", "/t", "REG_SZ", "/d", command, "/f"}));
+            EXPECT_EQ(added.exitCode, 0) << added.err;
+        }
+        return browser;
+    }
+
+    testsupport::TestLan lan_;
+    testsupport::TempDir temp_{"slfinder"};
+    fs::path dir_;
+    fs::path recorder_;
+    // A list: references to its elements stay valid as it grows.
+    std::list<BackgroundProcess> finders_;
+};
+
+}  // namespace
+
+TEST_F(FinderProcess, ListsSimulatedDevicesOpensThePageSearchesAgainAndCloses) {
+    lantest::SimDevice dev1(lan_.dev1Ns, {"--name", "ストレージ一号", "--encoding", "sjis"},
+                            temp_.Path(), "dev1");
+    lantest::SimDevice dev2(lan_.dev2Ns, {"--name", "NAS-Two"}, temp_.Path(), "dev2");
+    ASSERT_TRUE(dev1.Ready() && dev2.Ready());
+    const fs::path browser = RegisterBrowser();
+
+    BackgroundProcess& finder = StartFinder();
+    ASSERT_TRUE(WaitWindow()) << finder.Errors();
+    // The Updater was started from the folder with spaces, with no argument.
+    ASSERT_TRUE(WaitFor([&] { return !Calls(dir_ / "Updater.exe").empty(); }, 10s));
+    EXPECT_EQ(Calls(dir_ / "Updater.exe"),
+              std::vector<std::string>{NoArgumentsCall(dir_ / "Updater.exe")});
+
+    // Both devices, each once, with name and address; the search then ends.
+    ASSERT_TRUE(WaitFor([&] { return Rows().size() >= 2 && Button(kRefresh) == "更新\t1"; }, 30s))
+        << Uictl({"rows", "@finder"}).out;
+    const std::vector<std::string> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    const std::string one = "ストレージ一号\t" + lan_.dev1Addr;
+    const std::string two = "NAS-Two\t" + lan_.dev2Addr;
+    EXPECT_TRUE((rows[0] == one && rows[1] == two) || (rows[0] == two && rows[1] == one))
+        << rows[0] << " | " << rows[1];
+    EXPECT_EQ(Button(kSettings), "設定\t0");
+
+    if (const auto shots = testsupport::Env("SL_SCREENSHOT_DIR")) {
+        const fs::path shot = fs::path(*shots) / "finder_devices.png";
+        fs::create_directories(shot.parent_path());
+        const ProcessResult taken = RunProcess({"import", "-window", "root", shot.string()});
+        EXPECT_EQ(taken.exitCode, 0) << taken.err;
+        std::cout << "screenshot: " << shot.string() << std::endl;
+    }
+
+    // Select the second row and press 設定: its page goes to the shell.
+    ASSERT_EQ(Uictl({"select", "@finder", "1"}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Button(kSettings) == "設定\t1"; }, 5s));
+    ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kSettings)}).exitCode, 0);
+    const std::string address = rows[1].substr(rows[1].find('\t') + 1);
+    ASSERT_TRUE(WaitFor([&] { return !Calls(browser).empty(); }, 15s));
+    EXPECT_NE(Calls(browser)[0].find("\targ=http://" + address + "/"), std::string::npos)
+        << Calls(browser)[0];
+
+    // 更新 searches again: the list is emptied and filled again.
+    ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kRefresh)}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Rows().size() == 2 && Button(kRefresh) == "更新\t1"; }, 30s));
+
+    // Close during a search: the program ends once its worker has.
+    ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kRefresh)}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "検索中...\t0"; }, 10s));
+    ASSERT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+    const auto code = finder.Wait(20s);
+    ASSERT_TRUE(code.has_value()) << "the finder did not end after its close";
+    EXPECT_EQ(Uictl({"count", "@finder"}).out, "0\n");
+    // The trace of the searches went to the log in the working folder.
+    EXPECT_NE(ReadFile(dir_ / "slwintool.log").find("send start"), std::string::npos);
+}
+
+TEST_F(FinderProcess, SecondStartRaisesTheOpenWindowStartsTheUpdaterAgainAndEnds) {
+    BackgroundProcess& first = StartFinder();
+    ASSERT_TRUE(WaitWindow()) << first.Errors();
+    BackgroundProcess& second = StartFinder();
+    const auto code = second.Wait(20s);
+    ASSERT_TRUE(code.has_value()) << "the second finder did not end";
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(Uictl({"count", "@finder"}).out, "1\n");
+    const std::vector<std::string> calls = Calls(dir_ / "Updater.exe");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1], NoArgumentsCall(dir_ / "Updater.exe"));
+}
+
+TEST_F(FinderProcess, AWindowTitledWithoutTheIdeographicSpaceDoesNotCount) {
+    BackgroundProcess holder(testsupport::UnderWine(
+        {testsupport::WindowsToolPath("sl_uictl.exe").string(), "hold", "@finder-bare", "20000"}));
+    ASSERT_TRUE(WaitFor([&] { return holder.Output().find("holding") != std::string::npos; }, 15s));
+    BackgroundProcess& finder = StartFinder();
+    ASSERT_TRUE(WaitWindow()) << finder.Errors();
+    EXPECT_TRUE(finder.Running());
+    holder.Stop();
+}
+
+TEST_F(FinderProcess, InstallerOfferAcceptedStartsOnlyTheInstaller) {
+    WriteProfile("1.0.0.1");
+    fs::copy_file(recorder_, dir_ / "slwintool_set_up.exe");
+    BackgroundProcess& finder = StartFinder();
+    const ProcessResult text = Uictl({"msgtext", "@app", "20000"});
+    ASSERT_EQ(text.exitCode, 0) << finder.Errors();
+    EXPECT_NE(text.out.find(kOfferText), std::string::npos) << text.out;
+    ASSERT_EQ(Uictl({"answer", "@app", "yes"}).exitCode, 0);
+    ASSERT_TRUE(finder.Wait(20s).has_value());
+    // Started, never waited for: it may record after the finder has ended.
+    ASSERT_TRUE(WaitFor([&] { return !Calls(dir_ / "slwintool_set_up.exe").empty(); }, 10s));
+    EXPECT_EQ(Calls(dir_ / "slwintool_set_up.exe"),
+              std::vector<std::string>{NoArgumentsCall(dir_ / "slwintool_set_up.exe")});
+    EXPECT_TRUE(Calls(dir_ / "Updater.exe").empty());
+    EXPECT_EQ(Uictl({"count", "@finder"}).out, "0\n");
+}
+
+TEST_F(FinderProcess, InstallerOfferRefusedStartsTheUpdaterAndOpensTheDialog) {
+    WriteProfile("1.0.0.1");
+    fs::copy_file(recorder_, dir_ / "slwintool_set_up.exe");
+    BackgroundProcess& finder = StartFinder();
+    ASSERT_EQ(Uictl({"msgtext", "@app", "20000"}).exitCode, 0) << finder.Errors();
+    ASSERT_EQ(Uictl({"answer", "@app", "no"}).exitCode, 0);
+    ASSERT_TRUE(WaitWindow()) << finder.Errors();
+    EXPECT_EQ(Calls(dir_ / "Updater.exe"),
+              std::vector<std::string>{NoArgumentsCall(dir_ / "Updater.exe")});
+    EXPECT_TRUE(Calls(dir_ / "slwintool_set_up.exe").empty());
+    EXPECT_TRUE(fs::exists(dir_ / "slwintool_set_up.exe"));
+}
