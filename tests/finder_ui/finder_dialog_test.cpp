@@ -305,6 +305,9 @@ TEST_F(FinderDialog, TemplateCaptionStylesAndColumns) {
     EXPECT_STREQ(title, L"IP Address");
     EXPECT_EQ(column.cx, 200);
 
+    // The first visible tab stop has the focus.
+    EXPECT_EQ(GetFocus(), list);
+
     // Tab order: the list, 更新, 設定 among the visible tab stops.
     HWND first = GetNextDlgTabItem(window, nullptr, FALSE);
     EXPECT_EQ(first, list);
@@ -592,4 +595,19 @@ TEST_F(FinderDialog, DragIconIsTheProgramIcon) {
     const LRESULT icon = SendMessageW(dialog->Hwnd(), WM_QUERYDRAGICON, 0, 0);
     EXPECT_NE(icon, 0);
     EXPECT_EQ(icon, SendMessageW(dialog->Hwnd(), WM_GETICON, ICON_BIG, 0));
+}
+
+TEST_F(FinderDialog, MinimizedWindowPaintsTheIconAndRestores) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    ShowWindow(dialog->Hwnd(), SW_MINIMIZE);
+    PumpIdle();
+    EXPECT_TRUE(IsIconic(dialog->Hwnd()));
+    // Painting while minimized goes through the dialog's own icon drawing.
+    RedrawWindow(dialog->Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpIdle();
+    ShowWindow(dialog->Hwnd(), SW_RESTORE);
+    PumpIdle();
+    EXPECT_FALSE(IsIconic(dialog->Hwnd()));
+    EXPECT_EQ(Rows(), 3);
 }
