@@ -15,7 +15,7 @@ inline constexpr unsigned WM_DEVICE_FOUND = kWmUser + 300;  // sent, worker wait
 inline constexpr unsigned WM_SEARCH_END = kWmUser + 400;    // posted, worker goes on
 
 class ISearchHost {
-public:
+  public:
     virtual ~ISearchHost() = default;
 
     // WM_SEARCH_START: returns once the host has emptied its device table and

@@ -1,0 +1,52 @@
+// The network as the discovery steps see it: a few socket operations, so the
+// steps and the worker run the same against the system's sockets and against
+// a scripted fake in tests.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+using SocketId = std::intptr_t;
+inline constexpr SocketId kInvalidSocket = -1;
+
+class INetwork {
+  public:
+    virtual ~INetwork() = default;
+
+    // Start and release the socket layer (version 2.0 on Windows).
+    virtual void Startup() = 0;
+    virtual void Cleanup() = 0;
+
+    // The numeric host text of every unicast address of every adapter, any
+    // family, in the system's order (adapter, then address). Addresses whose
+    // text cannot be made are left out. False when the list cannot be read.
+    virtual bool ListUnicastAddresses(std::vector<std::string>& texts) = 0;
+
+    // Whether the discovery group resolves to an IPv4 datagram endpoint.
+    virtual bool ResolveGroup() = 0;
+
+    // A UDP socket, or kInvalidSocket.
+    virtual SocketId OpenUdpSocket() = 0;
+    // address in host byte order. Also ties the socket's multicast to the
+    // interface of that address where binding alone does not.
+    virtual bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) = 0;
+    virtual bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,
+                        std::uint16_t port) = 0;
+    // Waits until one of sockets can be read or the time is up; ready[i]
+    // tells whether sockets[i] can be read afterwards (false on any failure).
+    virtual void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds timeout,
+                              std::vector<bool>& ready) = 0;
+    // One datagram into buffer: its length, or -1 when the read fails or the
+    // datagram does not fit. sender: the source address as dotted decimal.
+    virtual long ReceiveFrom(SocketId socket, char* buffer, std::size_t size,
+                             std::string& sender) = 0;
+    virtual void Close(SocketId socket) = 0;
+};
+
+// Winsock and IP Helper on Windows, BSD sockets and getifaddrs elsewhere.
+std::unique_ptr<INetwork> MakeSystemNetwork();

@@ -1,0 +1,152 @@
+// winsock2.h must come before the headers that build on it.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+// clang-format on
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "finder/discovery/discovery.h"
+
+namespace {
+
+sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(address);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+SOCKET Native(SocketId socket) { return static_cast<SOCKET>(socket); }
+
+class WinsockNetwork final : public INetwork {
+  public:
+    void Startup() override {
+        WSADATA data{};
+        started_ = WSAStartup(MAKEWORD(2, 0), &data) == 0;
+    }
+
+    void Cleanup() override {
+        if (started_) {
+            WSACleanup();
+            started_ = false;
+        }
+    }
+
+    bool ListUnicastAddresses(std::vector<std::string>& texts) override {
+        ULONG size = 0;
+        if (GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
+            return false;
+        }
+        // The list may grow between the two calls; ask again a few times.
+        std::vector<unsigned char> buffer;
+        ULONG result = ERROR_BUFFER_OVERFLOW;
+        for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+            buffer.assign(size, 0);
+            result =
+                GetAdaptersAddresses(AF_UNSPEC, 0, nullptr,
+                                     reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+        }
+        if (result != ERROR_SUCCESS) {
+            return false;
+        }
+        for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+             adapter != nullptr; adapter = adapter->Next) {
+            for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+                 unicast = unicast->Next) {
+                std::array<char, 1025> host{};
+                if (getnameinfo(unicast->Address.lpSockaddr, unicast->Address.iSockaddrLength,
+                                host.data(), host.size(), nullptr, 0, NI_NUMERICHOST) != 0) {
+                    continue;
+                }
+                texts.emplace_back(host.data());
+            }
+        }
+        return true;
+    }
+
+    bool ResolveGroup() override {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        std::array<char, 16> service{};
+        std::snprintf(service.data(), service.size(), "%d", int{discovery::kGroupPort});
+        addrinfo* result = nullptr;
+        if (getaddrinfo(discovery::kGroupAddress, service.data(), &hints, &result) != 0) {
+            return false;
+        }
+        const bool ok =
+            result != nullptr && result->ai_family == AF_INET && result->ai_socktype == SOCK_DGRAM;
+        if (ok) {
+            protocol_ = result->ai_protocol;
+        }
+        freeaddrinfo(result);
+        return ok;
+    }
+
+    SocketId OpenUdpSocket() override {
+        const SOCKET s = socket(AF_INET, SOCK_DGRAM, protocol_);
+        return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketId>(s);
+    }
+
+    bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {
+        const sockaddr_in sa = Endpoint(address, port);
+        return bind(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+    }
+
+    bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,
+                std::uint16_t port) override {
+        const sockaddr_in sa = Endpoint(address, port);
+        return sendto(Native(socket), bytes.data(), static_cast<int>(bytes.size()), 0,
+                      reinterpret_cast<const sockaddr*>(&sa),
+                      sizeof sa) == static_cast<int>(bytes.size());
+    }
+
+    void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds timeout,
+                      std::vector<bool>& ready) override {
+        ready.assign(sockets.size(), false);
+        fd_set set;
+        FD_ZERO(&set);
+        for (const SocketId socket : sockets) {
+            FD_SET(Native(socket), &set);
+        }
+        timeval wait{};
+        wait.tv_sec = static_cast<long>(timeout.count() / 1000);
+        wait.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
+        // The count argument is ignored by Winsock.
+        if (select(0, &set, nullptr, nullptr, &wait) <= 0) {
+            return;
+        }
+        for (std::size_t i = 0; i < sockets.size(); ++i) {
+            ready[i] = FD_ISSET(Native(sockets[i]), &set) != 0;
+        }
+    }
+
+    long ReceiveFrom(SocketId socket, char* buffer, std::size_t size,
+                     std::string& sender) override {
+        sockaddr_in from{};
+        int length = sizeof from;
+        // A datagram longer than the buffer fails with WSAEMSGSIZE.
+        const int got = recvfrom(Native(socket), buffer, static_cast<int>(size), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &length);
+        if (got == SOCKET_ERROR || from.sin_family != AF_INET) {
+            return -1;
+        }
+        sender = inet_ntoa(from.sin_addr);
+        return got;
+    }
+
+    void Close(SocketId socket) override { closesocket(Native(socket)); }
+
+  private:
+    bool started_ = false;
+    int protocol_ = IPPROTO_UDP;
+};
+
+}  // namespace
+
+std::unique_ptr<INetwork> MakeSystemNetwork() { return std::make_unique<WinsockNetwork>(); }

@@ -1,0 +1,28 @@
+// libFuzzer target: an answer's bytes, as a receive cycle would turn them
+// into text, through the SERVER header reading.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "finder/discovery/discovery.h"
+#include "platform/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > discovery::kReceiveBufferSize) {
+        return 0;  // never received: the read drops longer datagrams
+    }
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    bytes.resize(bytes.find('\0') == std::string::npos ? size : bytes.find('\0'));
+    const std::wstring text = plat::FromAnsi(bytes);
+    std::wstring name;
+    std::wstring detail;
+    const int result = discovery::ParseServerHeader(text, name, detail);
+    if (result != 0 && result != 1) {
+        __builtin_trap();
+    }
+    // Whatever was taken came from the text.
+    if (name.size() > text.size() || detail.size() > text.size()) {
+        __builtin_trap();
+    }
+    return 0;
+}

@@ -1,0 +1,181 @@
+#include "tests/lan/discovery_lan.h"
+
+#include <sstream>
+
+using namespace testsupport;
+
+namespace lantest {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line, char sep) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(line);
+    while (std::getline(in, part, sep)) {
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+std::string Field(const std::string& json, const std::string& key) {
+    const std::string tag = "\"" + key + "\":";
+    std::size_t at = json.find(tag);
+    if (at == std::string::npos) {
+        return {};
+    }
+    at += tag.size();
+    if (at < json.size() && json[at] == '"') {
+        const std::size_t end = json.find('"', at + 1);
+        return json.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+    }
+    const std::size_t end = json.find_first_of(",}", at);
+    return json.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+}  // namespace
+
+Host::Host(std::string name, std::vector<std::string> addresses) : name_(std::move(name)) {
+    const TestLan lan = GetTestLan();
+    ns_ = lan.run + "-" + name_;
+    RunProcess({lan.testlan, "drop", name_});  // left over by an aborted run
+    std::vector<std::string> argv{lan.testlan, "host", name_};
+    argv.insert(argv.end(), addresses.begin(), addresses.end());
+    const ProcessResult result = RunProcess(argv);
+    ok_ = result.exitCode == 0;
+    if (!ok_) {
+        ADD_FAILURE() << "testlan.sh host " << name_ << ": " << result.err;
+    }
+}
+
+Host::~Host() { RunProcess({GetTestLan().testlan, "drop", name_}); }
+
+bool AddAddresses(const std::string& ns, const std::string& ifname,
+                  const std::vector<std::string>& addresses) {
+    // One batch for ip, so hundreds of addresses take a moment only.
+    std::string batch;
+    for (const std::string& address : addresses) {
+        batch += "addr add " + address + " dev " + ifname + "\n";
+    }
+    ProcessOptions options;
+    options.input = batch;
+    return RunProcess({"ip", "-n", ns, "-batch", "-"}, options).exitCode == 0;
+}
+
+SimDevice::SimDevice(const std::string& ns, std::vector<std::string> args,
+                     const std::filesystem::path& dir, const std::string& tag)
+    : record_(dir / (tag + ".jsonl")) {
+    const std::filesystem::path ready = dir / (tag + ".ready");
+    std::vector<std::string> argv{ToolPath("sl_simdevice").string(),
+                                  "--record",
+                                  record_.string(),
+                                  "--ready",
+                                  ready.string(),
+                                  "--time-limit",
+                                  "60"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    process_ = BackgroundProcess(InNamespace(ns, argv));
+    ready_ = WaitFor([&] { return std::filesystem::exists(ready) || !process_.Running(); },
+                     std::chrono::seconds(10)) &&
+             std::filesystem::exists(ready);
+    if (!ready_) {
+        ADD_FAILURE() << "sl_simdevice in " << ns << " did not start: " << process_.Errors();
+    }
+}
+
+std::string SimDevice::Record() const { return ReadFile(record_); }
+
+const FoundDevice* SearchOutput::Find(const std::string& address) const {
+    for (const FoundDevice& device : devices) {
+        if (device.address == address) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t SearchOutput::Count(const std::string& address) const {
+    std::size_t n = 0;
+    for (const FoundDevice& device : devices) {
+        n += device.address == address ? 1 : 0;
+    }
+    return n;
+}
+
+SearchOutput ParseSearchOutput(const std::string& text) {
+    SearchOutput out;
+    out.raw = text;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto f = Split(line, '\t');
+        if (f.empty()) continue;
+        if (f[0] == "start" && f.size() >= 3) {
+            out.started = true;
+            out.startWallMs = std::stoll(f[2]);
+        } else if (f[0] == "device" && f.size() >= 4) {
+            FoundDevice device;
+            device.ms = std::stod(f[1]);
+            device.index = std::stol(f[2]);
+            device.address = f[3];
+            device.name = f.size() > 4 ? f[4] : "";
+            device.detail = f.size() > 5 ? f[5] : "";
+            out.devices.push_back(device);
+        } else if (f[0] == "end" && f.size() >= 3) {
+            out.ended = true;
+            out.endMs = std::stod(f[1]);
+            out.tableSize = std::stoul(f[2]);
+        }
+    }
+    return out;
+}
+
+SearchOutput RunNativeSearch(const std::string& ns, const std::filesystem::path& cwd,
+                             std::vector<std::string> extra) {
+    std::vector<std::string> argv{ToolPath("sl_search").string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ProcessOptions options;
+    options.cwd = cwd.string();
+    options.timeout = std::chrono::seconds(60);
+    const ProcessResult result = RunProcess(InNamespace(ns, argv), options);
+    SearchOutput out = ParseSearchOutput(result.out);
+    out.exitCode = result.exitCode;
+    out.errors = result.err;
+    return out;
+}
+
+std::vector<ProbeRecord> ParseProbes(const std::string& record) {
+    std::vector<ProbeRecord> probes;
+    std::istringstream in(record);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (Field(line, "event") != "probe") continue;
+        probes.push_back(ProbeRecord{std::stoll(Field(line, "t_ms")), Field(line, "src"),
+                                     std::stoi(Field(line, "sport")), Field(line, "dst"),
+                                     Unhex(Field(line, "hex"))});
+    }
+    return probes;
+}
+
+std::vector<AnswerRecord> ParseAnswers(const std::string& record) {
+    std::vector<AnswerRecord> answers;
+    std::istringstream in(record);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (Field(line, "event") != "answer") continue;
+        answers.push_back(AnswerRecord{std::stoll(Field(line, "t_ms")), Field(line, "from"),
+                                       Field(line, "to"), std::stoi(Field(line, "dport")),
+                                       Unhex(Field(line, "hex"))});
+    }
+    return answers;
+}
+
+}  // namespace lantest

@@ -1,0 +1,97 @@
+// Helpers for real searches in the test LAN: extra hosts, simulated devices,
+// the search driver's output and the devices' records.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/testlan.h"
+
+namespace lantest {
+
+// A host of the LAN made for one test ("testlan.sh host"), removed after it.
+class Host {
+  public:
+    Host(std::string name, std::vector<std::string> addresses);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+    const std::string& Ns() const { return ns_; }
+    bool Ok() const { return ok_; }
+
+  private:
+    std::string name_;
+    std::string ns_;
+    bool ok_ = false;
+};
+
+// Adds addresses (CIDR texts) to an interface of a host.
+bool AddAddresses(const std::string& ns, const std::string& ifname,
+                  const std::vector<std::string>& addresses);
+
+// One sl_simdevice process, running once it listens.
+class SimDevice {
+  public:
+    SimDevice(const std::string& ns, std::vector<std::string> args,
+              const std::filesystem::path& dir, const std::string& tag);
+    bool Ready() const { return ready_; }
+    std::string Record() const;
+    void Stop() { process_.Stop(); }
+
+  private:
+    testsupport::BackgroundProcess process_;
+    std::filesystem::path record_;
+    bool ready_ = false;
+};
+
+struct FoundDevice {
+    double ms = 0;
+    long index = -1;
+    std::string address;
+    std::string name;
+    std::string detail;
+};
+
+struct SearchOutput {
+    bool started = false;
+    bool ended = false;
+    double endMs = 0;
+    long long startWallMs = 0;
+    std::size_t tableSize = 0;
+    std::vector<FoundDevice> devices;
+    int exitCode = -1;
+    std::string raw;
+    std::string errors;
+
+    const FoundDevice* Find(const std::string& address) const;
+    std::size_t Count(const std::string& address) const;
+};
+
+SearchOutput ParseSearchOutput(const std::string& text);
+
+// Runs the native driver in namespace ns.
+SearchOutput RunNativeSearch(const std::string& ns, const std::filesystem::path& cwd,
+                             std::vector<std::string> extra = {});
+
+struct ProbeRecord {
+    long long tMs = 0;
+    std::string src;
+    int sport = 0;
+    std::string dst;
+    std::string bytes;
+};
+struct AnswerRecord {
+    long long tMs = 0;
+    std::string from;
+    std::string to;
+    int dport = 0;
+    std::string bytes;
+};
+std::vector<ProbeRecord> ParseProbes(const std::string& record);
+std::vector<AnswerRecord> ParseAnswers(const std::string& record);
+
+}  // namespace lantest

@@ -1,0 +1,138 @@
+// A scripted network for the discovery steps and the worker: adapters,
+// sockets that record what they were asked, and datagrams that arrive in
+// the cycle the script names.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "finder/discovery/discovery_net.h"
+
+struct FakeDatagram {
+    std::string sender;
+    std::string bytes;
+    bool tooLong = false;  // the read fails as for a datagram over the buffer
+};
+
+struct FakeSend {
+    SocketId socket;
+    std::string bytes;
+    std::uint32_t address;
+    std::uint16_t port;
+};
+
+class FakeNetwork : public INetwork {
+  public:
+    // Configuration.
+    bool listOk = true;
+    std::vector<std::string> unicast;  // as the adapters report them
+    bool resolveOk = true;
+    std::set<int> failOpen;  // 0-based numbers of OpenUdpSocket calls that fail
+    // arrivals[c]: datagrams (socket index, datagram) delivered before wait c.
+    std::vector<std::vector<std::pair<std::size_t, FakeDatagram>>> arrivals;
+    std::function<void(int wait)> onWait;  // called at the start of each wait
+    std::function<void()> onSend;
+
+    // Record.
+    int startups = 0;
+    int cleanups = 0;
+    int waits = 0;
+    std::vector<SocketId> opened;
+    std::map<SocketId, std::pair<std::uint32_t, std::uint16_t>> bound;
+    std::vector<FakeSend> sends;
+    std::vector<SocketId> closed;
+    std::vector<std::vector<SocketId>> watched;  // per wait
+
+    void Startup() override { ++startups; }
+    void Cleanup() override { ++cleanups; }
+
+    bool ListUnicastAddresses(std::vector<std::string>& texts) override {
+        if (!listOk) {
+            return false;
+        }
+        texts.insert(texts.end(), unicast.begin(), unicast.end());
+        return true;
+    }
+
+    bool ResolveGroup() override { return resolveOk; }
+
+    SocketId OpenUdpSocket() override {
+        const int call = opens_++;
+        if (failOpen.count(call) != 0) {
+            return kInvalidSocket;
+        }
+        const SocketId id = 100 + call;
+        opened.push_back(id);
+        return id;
+    }
+
+    bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {
+        bound[socket] = {address, port};
+        return true;
+    }
+
+    bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,
+                std::uint16_t port) override {
+        sends.push_back({socket, std::string(bytes.data(), bytes.size()), address, port});
+        if (onSend) {
+            onSend();
+        }
+        return true;
+    }
+
+    void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds,
+                      std::vector<bool>& ready) override {
+        const int wait = waits++;
+        watched.emplace_back(sockets.begin(), sockets.end());
+        if (onWait) {
+            onWait(wait);
+        }
+        if (static_cast<std::size_t>(wait) < arrivals.size()) {
+            for (auto& [index, datagram] : arrivals[static_cast<std::size_t>(wait)]) {
+                queues_[SocketAt(index)].push_back(datagram);
+            }
+        }
+        ready.assign(sockets.size(), false);
+        for (std::size_t i = 0; i < sockets.size(); ++i) {
+            ready[i] = !queues_[sockets[i]].empty();
+        }
+    }
+
+    long ReceiveFrom(SocketId socket, char* buffer, std::size_t size,
+                     std::string& sender) override {
+        auto& queue = queues_[socket];
+        if (queue.empty()) {
+            return -1;
+        }
+        FakeDatagram datagram = queue.front();
+        queue.pop_front();
+        if (datagram.tooLong || datagram.bytes.size() > size) {
+            return -1;
+        }
+        std::copy(datagram.bytes.begin(), datagram.bytes.end(), buffer);
+        sender = datagram.sender;
+        return static_cast<long>(datagram.bytes.size());
+    }
+
+    void Close(SocketId socket) override { closed.push_back(socket); }
+
+    // Datagrams still waiting, over all sockets.
+    std::size_t Pending() const {
+        std::size_t n = 0;
+        for (const auto& [socket, queue] : queues_) {
+            n += queue.size();
+        }
+        return n;
+    }
+
+  private:
+    // The socket of local address i (made by the i-th open).
+    static SocketId SocketAt(std::size_t index) { return 100 + static_cast<SocketId>(index); }
+
+    int opens_ = 0;
+    std::map<SocketId, std::deque<FakeDatagram>> queues_;
+};

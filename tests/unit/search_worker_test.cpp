@@ -1,0 +1,313 @@
+#include "finder/discovery/search_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "finder/discovery/discovery.h"
+#include "finder/discovery/search_log.h"
+#include "platform/text.h"
+#include "tests/unit/fake_network.h"
+
+namespace {
+
+// What the window would see, in order.
+struct Notice {
+    Notice(std::string k, std::wstring a = L"", std::intptr_t i = -1, std::wstring n = L"")
+        : kind(std::move(k)), address(std::move(a)), index(i), nameInTable(std::move(n)) {}
+    std::string kind;  // start, device, end
+    std::wstring address;
+    std::intptr_t index;
+    std::wstring nameInTable;
+    bool operator==(const Notice&) const = default;
+};
+
+class RecordingHost : public ISearchHost {
+  public:
+    std::vector<Notice> notices;
+    std::function<void(const Notice&)> onNotice;
+    bool stopAtStart = false;
+
+    void NotifySearchStart() override {
+        ClearDevices(devices_);
+        if (stopAtStart) {
+            stop_.store(1);
+        }
+        Record({"start"});
+    }
+    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override {
+        const auto it = devices_.find(address);
+        Record(
+            {"device", address, index, it == devices_.end() ? L"<missing>" : it->second->strName});
+    }
+    void NotifySearchEnd() override { Record({"end"}); }
+    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
+    DeviceTable& Devices() override { return devices_; }
+
+  private:
+    void Record(const Notice& notice) {
+        notices.push_back(notice);
+        if (onNotice) {
+            onNotice(notice);
+        }
+    }
+    std::atomic<std::int32_t> stop_{0};
+    DeviceTable devices_;
+};
+
+std::string Answer(const std::string& name, const std::string& detail = "1.0") {
+    return "HTTP/1.1 200 OK\r\nSERVER: Linux/5.10, UPnP/1.0, HomeNas/" + name + "/" + detail +
+           "\r\n\r\n";
+}
+
+// Every test logs into a folder of its own.
+class SearchWorkerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("sl_worker_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        log_ = dir_ / "slwintool.log";
+        SetLogFilePath(log_.wstring());
+    }
+    void TearDown() override {
+        SetLogFilePath(L"slwintool.log");
+        std::filesystem::remove_all(dir_);
+    }
+    std::string Log() const {
+        std::ifstream in(log_, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::filesystem::path dir_;
+    std::filesystem::path log_;
+};
+
+TEST_F(SearchWorkerTest, NoAnswerGivesStartThenEnd) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    RecordingHost host;
+    EXPECT_EQ(RunSearch(&host, net), 0u);
+    EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}}));
+    EXPECT_EQ(net.waits, 1);
+    EXPECT_EQ(net.startups, 1);
+    EXPECT_EQ(net.cleanups, 1);
+    EXPECT_EQ(net.closed, net.opened);
+}
+
+TEST_F(SearchWorkerTest, CounterRunsAcrossCyclesAndDuplicatesAreOneDevice) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1", "10.1.0.1"};
+    net.arrivals = {
+        // Two sockets in one cycle: reported in socket order.
+        {{1, {"10.1.0.9", Answer("Second")}}, {0, {"10.0.0.9", Answer("First")}}},
+        // The same device again through the other socket, with another name.
+        {{1, {"10.0.0.9", Answer("Renamed")}}},
+        {},
+        {{0, {"10.0.0.10", Answer("Third")}}, {0, {"10.0.0.11", "no header at all"}}},
+    };
+    RecordingHost host;
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{{"start"},
+                                       {"device", L"10.0.0.9", 0, L"First"},
+                                       {"device", L"10.1.0.9", 1, L"Second"},
+                                       {"end"}};
+    // The empty third cycle ends the search before the fourth.
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(net.waits, 3);
+    EXPECT_EQ(host.Devices().at(L"10.0.0.9")->strName, L"First");
+    EXPECT_EQ(host.Devices().at(L"10.0.0.9")->strSpare, L"-");
+    EXPECT_EQ(host.Devices().at(L"10.0.0.9")->strDetail, L"1.0");
+}
+
+TEST_F(SearchWorkerTest, QueuedAnswersComeInConsecutiveCycles) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    net.arrivals = {{{0, {"10.0.0.20", Answer("A")}},
+                     {0, {"10.0.0.21", "SERVER: x\r\n"}},
+                     {0, {"10.0.0.22", Answer("C", "")}}}};
+    RecordingHost host;
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{{"start"},
+                                       {"device", L"10.0.0.20", 0, L"A"},
+                                       {"device", L"10.0.0.21", 1, L""},
+                                       {"device", L"10.0.0.22", 2, L"C"},
+                                       {"end"}};
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(net.waits, 4);
+}
+
+TEST_F(SearchWorkerTest, StopDuringProbeMeansNoCycle) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1", "10.0.0.2"};
+    net.arrivals = {{{0, {"10.0.0.9", Answer("A")}}}};
+    RecordingHost host;
+    net.onSend = [&] { host.StopSearchFlag().store(1); };
+    RunSearch(&host, net);
+    EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}}));
+    EXPECT_EQ(net.waits, 0);
+    EXPECT_EQ(net.closed, net.opened);
+}
+
+TEST_F(SearchWorkerTest, StopBeforeStartIsLost) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    net.arrivals = {{{0, {"10.0.0.9", Answer("A")}}}};
+    RecordingHost host;
+    host.stopAtStart = true;
+    RunSearch(&host, net);
+    EXPECT_EQ(host.notices.size(), 3u);
+    EXPECT_EQ(net.waits, 2);
+}
+
+TEST_F(SearchWorkerTest, StopDuringAnswersEndsAfterTheCycle) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1", "10.0.0.2"};
+    net.arrivals = {{{0, {"10.0.0.9", Answer("A")}}, {1, {"10.0.0.8", Answer("B")}}},
+                    {{0, {"10.0.0.7", Answer("C")}}}};
+    RecordingHost host;
+    host.onNotice = [&](const Notice& n) {
+        if (n.kind == "device" && n.index == 0) {
+            host.StopSearchFlag().store(1);
+        }
+    };
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{
+        {"start"}, {"device", L"10.0.0.9", 0, L"A"}, {"device", L"10.0.0.8", 1, L"B"}, {"end"}};
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(net.waits, 1);
+}
+
+// A cycle whose only datagram cannot be read is not silence: the answers
+// queued behind it are still read and reported.
+TEST_F(SearchWorkerTest, UnreadableDatagramDoesNotEndTheSearch) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    net.arrivals = {{{0, {"10.0.0.5", "", true}},
+                     {0, {"10.0.0.6", Answer("After")}},
+                     {0, {"10.0.0.7", "", true}},
+                     {0, {"10.0.0.8", "", true}},
+                     {0, {"10.0.0.9", Answer("Last")}}}};
+    RecordingHost host;
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{{"start"},
+                                       {"device", L"10.0.0.6", 0, L"After"},
+                                       {"device", L"10.0.0.9", 1, L"Last"},
+                                       {"end"}};
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(net.waits, 6);
+    // Nothing is logged for the unreadable ones.
+    EXPECT_EQ(Log().find("10.0.0.5"), std::string::npos);
+}
+
+// A socket that keeps failing cannot keep the search alive for ever.
+TEST_F(SearchWorkerTest, EndlessUnreadableDatagramsAreBounded) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    for (int i = 0; i < 500; ++i) {
+        net.arrivals.push_back({{0, {"10.0.0.5", "", true}}});
+    }
+    RecordingHost host;
+    RunSearch(&host, net);
+    EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}}));
+    EXPECT_EQ(net.waits, discovery::kMaxUnreadableCycles + 1);
+}
+
+TEST_F(SearchWorkerTest, NothingToSendEndsAfterOneSilentCycle) {
+    for (int variant = 0; variant < 3; ++variant) {
+        FakeNetwork net;
+        net.unicast = {"10.0.0.1"};
+        if (variant == 0) net.listOk = false;
+        if (variant == 1) net.resolveOk = false;
+        if (variant == 2) net.failOpen = {0};
+        RecordingHost host;
+        RunSearch(&host, net);
+        EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}})) << variant;
+        EXPECT_TRUE(net.sends.empty()) << variant;
+    }
+}
+
+TEST_F(SearchWorkerTest, NewSearchStartsAfresh) {
+    RecordingHost host;
+    for (int round = 0; round < 2; ++round) {
+        FakeNetwork net;
+        net.unicast = {"10.0.0.1"};
+        net.arrivals = {{{0, {round == 0 ? "10.0.0.9" : "10.0.0.8", Answer("A")}}}};
+        host.notices.clear();
+        RunSearch(&host, net);
+        ASSERT_EQ(host.notices.size(), 3u);
+        EXPECT_EQ(host.notices[1].index, 0);
+        EXPECT_EQ(host.Devices().size(), 1u);
+    }
+}
+
+TEST_F(SearchWorkerTest, LogHoldsTheExpectedLinesInOrder) {
+    FakeNetwork net;
+    net.unicast = {"198.18.0.1", "198.19.0.1"};
+    const std::string answer = Answer("MyNas");
+    net.arrivals = {{{1, {"198.19.1.1", answer}}}};
+    RecordingHost host;
+    RunSearch(&host, net);
+#ifdef _WIN32
+    const std::string nl = "\r\n";
+#else
+    const std::string nl = "\n";
+#endif
+    const std::string expected = "----- send start-----" + nl + "198.18.0.1" + nl + "198.19.0.1" +
+                                 nl + "----- send end-----" + nl + "----- res start-----" + nl +
+                                 answer + nl + nl + "----- res end-----" + nl;
+    EXPECT_EQ(Log(), expected);
+
+    // A second search appends.
+    FakeNetwork silent;
+    RunSearch(&host, silent);
+    EXPECT_EQ(Log(), expected + "----- send start-----" + nl + "----- send end-----" + nl);
+}
+
+// The worker on a thread of its own, the host on this one, as in the finder:
+// the third report waits until this thread has asked for the stop.
+TEST_F(SearchWorkerTest, StopFlagFromAnotherThread) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1"};
+    for (int i = 0; i < 50; ++i) {
+        net.arrivals.push_back({{0, {"10.0.1." + std::to_string(i), Answer("N")}}});
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int found = 0;
+    bool ended = false;
+    bool stopAsked = false;
+    RecordingHost host;
+    host.onNotice = [&](const Notice& n) {
+        std::unique_lock guard(lock);
+        if (n.kind == "device") ++found;
+        if (n.kind == "end") ended = true;
+        changed.notify_all();
+        if (found == 3 && !ended) {
+            changed.wait(guard, [&] { return stopAsked; });
+        }
+    };
+    std::thread worker([&] { RunSearch(&host, net); });
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return found >= 3 || ended; });
+        host.StopSearchFlag().store(1);
+        stopAsked = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return ended; });
+    }
+    worker.join();
+    EXPECT_EQ(found, 3);
+    EXPECT_EQ(net.waits, 3);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Discovery figures: 50 and 250 simulated devices behind one host, all
+# answering within MX (3 s), one search natively and one under Wine.
+# Prints, per run: devices found out of devices that answered, time from the
+# probe to the first notice, and the end of the search after the last answer
+# (designed: 3 s plus the handling of the last cycle). A "burst" run has
+# every device answer at once (natively), so the answers queue on the one
+# socket and are read one per receive cycle.
+#
+#   tools/bench_discovery.sh [COUNTS...]     (default: 50 250)
+#
+# Inside a test LAN (SL_RUN and SL_TESTLAN set, as tools/test.sh exports
+# them) it adds its own hosts to it; otherwise it brings up a LAN of its own
+# with tools/testlan.sh and takes it down at the end. The Wine runs need the
+# run's prefix (SL_WINE=1, WINEPREFIX; its wineserver in the pc namespace)
+# and are skipped without it.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+counts=("$@")
+[ ${#counts[@]} -gt 0 ] || counts=(50 250)
+bin=${SL_TOOLS_DIR:-$here/build/linux/bin}
+winbin=${SL_WINDOWS_TOOLS_DIR:-$here/build/windows/bin}
+[ -x "$bin/sl_search" ] && [ -x "$bin/sl_simdevice" ] || {
+  echo "bench: build the linux preset first" >&2; exit 1; }
+
+own_lan=0
+if [ -z "${SL_RUN:-}" ] || [ -z "${SL_TESTLAN:-}" ]; then
+  export SL_RUN="bd$$"
+  export SL_TESTLAN="$here/tools/testlan.sh"
+  eval "$("$SL_TESTLAN" up "$SL_RUN")"
+  own_lan=1
+fi
+work=$(mktemp -d /tmp/sl_bench.XXXXXX)
+cleanup() {
+  "$SL_TESTLAN" drop bsearch >/dev/null 2>&1 || true
+  "$SL_TESTLAN" drop bdev >/dev/null 2>&1 || true
+  [ "$own_lan" = 1 ] && "$SL_TESTLAN" down "$SL_RUN" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# json_field FILE EVENT FIELD: the field of every line of that event.
+json_field() {
+  grep "\"event\":\"$2\"" "$1" | sed -n "s/.*\"$3\":\"\{0,1\}\([^\",}]*\).*/\1/p"
+}
+
+# report LABEL SEARCH_OUTPUT RECORD SEARCH_ADDRESS PREFIX
+report() {
+  local label=$1 out=$2 record=$3 src=$4 prefix=$5
+  local start_ms start_wall end_ms found answered probe_t first_ms last_answer
+  start_ms=$(awk -F'\t' '$1=="start"{print $2}' "$out")
+  start_wall=$(awk -F'\t' '$1=="start"{print $3}' "$out")
+  end_ms=$(awk -F'\t' '$1=="end"{print $2}' "$out")
+  found=$(awk -F'\t' -v p="$prefix" '$1=="device" && index($4, p)==1' "$out" | wc -l)
+  answered=$(grep '"event":"answer"' "$record" | grep "\"to\":\"$src\"" | grep -c '"ok":true' || true)
+  probe_t=$(grep '"event":"probe"' "$record" | grep "\"src\":\"$src\"" | head -1 |
+            sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p')
+  first_ms=$(awk -F'\t' '$1=="device"{print $2; exit}' "$out")
+  last_answer=$(grep '"event":"answer"' "$record" | grep "\"to\":\"$src\"" |
+                sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p' | sort -n | tail -1)
+  awk -v label="$label" -v found="$found" -v answered="$answered" -v sm="$start_ms" \
+      -v sw="$start_wall" -v em="$end_ms" -v pt="$probe_t" -v fm="$first_ms" -v la="$last_answer" '
+    BEGIN {
+      printf "%-24s found %d of %d answering", label, found, answered
+      if (fm != "" && pt != "") printf "; probe->first notice %.0f ms", (sw + fm - sm) - pt
+      if (la != "") printf "; end after last answer %.0f ms", (sw + em - sm) - la
+      printf "; whole search %.0f ms\n", em - sm
+    }'
+}
+
+"$SL_TESTLAN" host bsearch 1:198.18.80.1/16 >/dev/null
+"$SL_TESTLAN" host bdev 1:198.18.81.1/16 >/dev/null
+ns_search="$SL_RUN-bsearch"
+ns_dev="$SL_RUN-bdev"
+max=0
+for n in "${counts[@]}"; do [ "$n" -gt "$max" ] && max=$n; done
+[ "$max" -le 254 ] || { echo "bench: at most 254 devices" >&2; exit 1; }
+for ((i = 2; i <= max; i++)); do echo "addr add 198.18.81.$i/16 dev eth1"; done |
+  ip -n "$ns_dev" -batch -
+
+for n in "${counts[@]}"; do
+  addresses=()
+  for ((i = 1; i <= n; i++)); do addresses+=(--address "198.18.81.$i"); done
+
+  for target in native wine burst; do
+    delay=3000
+    if [ "$target" = burst ]; then delay=0; fi
+    if [ "$target" = wine ]; then
+      if [ "${SL_WINE:-}" != 1 ] || [ -z "${WINEPREFIX:-}" ] || [ ! -f "$winbin/sl_search.exe" ]; then
+        echo "$(printf '%-24s' "wine, $n devices") skipped: no Wine prefix for this run"
+        continue
+      fi
+    fi
+    record="$work/$target-$n.jsonl"
+    out="$work/$target-$n.out"
+    rm -f "$work/ready"
+    timeout 60 ip netns exec "$ns_dev" "$bin/sl_simdevice" "${addresses[@]}" --name "Bench-{i}" \
+      --max-delay-ms "$delay" --seed "$n" --record "$record" --ready "$work/ready" --time-limit 40 &
+    sim=$!
+    for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.05; done
+    if [ "$target" != wine ]; then
+      (cd "$work" && timeout 60 ip netns exec "$ns_search" "$bin/sl_search" --log "$work/n.log") > "$out"
+      src=198.18.80.1
+    else
+      # Under Wine the sockets live where the prefix's wineserver runs: the pc.
+      (cd "$work" && timeout 60 ip netns exec "$SL_RUN-pc" wine "$winbin/sl_search.exe") > "$out"
+      src=198.18.0.1
+    fi
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    report "$target, $n devices" "$out" "$record" "$src" "198.18.81."
+  done
+done

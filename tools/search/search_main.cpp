@@ -1,0 +1,130 @@
+// Runs one real search with the finder's worker and prints every notice as it
+// arrives, in UTF-8, one tab-separated line each:
+//   start  <ms>  <wall-clock ms since the epoch>
+//   device <ms>  <index> <address> <name> <detail>
+//   end    <ms>  <devices in the table>
+// <ms> counts from just before the worker starts.
+//
+// Options: --stop-after N   ask the worker to stop once N devices were reported
+//          --log PATH       append the search's trace there (default: slwintool.log)
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "finder/discovery/search_log.h"
+#include "finder/discovery/search_worker.h"
+#include "platform/text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class DriverHost final : public ISearchHost {
+  public:
+    explicit DriverHost(long stopAfter) : stopAfter_(stopAfter) {}
+
+    void NotifySearchStart() override {
+        ClearDevices(devices_);
+        const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+        Print("start\t" + Elapsed() + "\t" + std::to_string(wall));
+    }
+
+    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override {
+        std::string line =
+            "device\t" + Elapsed() + "\t" + std::to_string(index) + "\t" + plat::ToUtf8(address);
+        const auto it = devices_.find(address);
+        if (it != devices_.end()) {
+            line += "\t" + Clean(it->second->strName) + "\t" + Clean(it->second->strDetail);
+        }
+        Print(line);
+        if (stopAfter_ > 0 && index + 1 >= stopAfter_) {
+            stop_.store(1);
+        }
+    }
+
+    void NotifySearchEnd() override {
+        std::lock_guard lock(lock_);
+        ended_ = true;
+        endedAt_ = Clock::now();
+        changed_.notify_all();
+    }
+
+    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
+    DeviceTable& Devices() override { return devices_; }
+
+    void WaitForEnd() {
+        std::unique_lock lock(lock_);
+        changed_.wait(lock, [this] { return ended_; });
+        Print("end\t" + Elapsed(endedAt_) + "\t" + std::to_string(devices_.size()));
+    }
+
+  private:
+    std::string Elapsed(Clock::time_point at = Clock::now()) const {
+        const double ms = std::chrono::duration<double, std::milli>(at - begin_).count();
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", ms);
+        return text;
+    }
+
+    // Tabs and line ends would break the line format.
+    static std::string Clean(const std::wstring& text) {
+        std::string out = plat::ToUtf8(text);
+        for (char& c : out) {
+            if (c == '\t' || c == '\r' || c == '\n') {
+                c = ' ';
+            }
+        }
+        return out;
+    }
+
+    static void Print(const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+    const Clock::time_point begin_ = Clock::now();
+    const long stopAfter_;
+    std::atomic<std::int32_t> stop_{0};
+    DeviceTable devices_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool ended_ = false;
+    Clock::time_point endedAt_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    long stopAfter = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--stop-after") == 0 && i + 1 < argc) {
+            stopAfter = std::strtol(argv[++i], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
+            SetLogFilePath(plat::FromUtf8(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--stop-after N] [--log PATH]\n", argv[0]);
+            return 2;
+        }
+    }
+    DriverHost host(stopAfter);
+    std::thread worker([&host] { SearchThreadProc(&host); });
+    host.WaitForEnd();
+    worker.join();
+    return 0;
+}
