@@ -104,7 +104,7 @@ for n in "${counts[@]}"; do
       src=198.18.80.1
     else
       # Under Wine the sockets live where the prefix's wineserver runs: the pc.
-      (cd "$work" && timeout 60 ip netns exec "$SL_RUN-pc" wine "$winbin/sl_search.exe") > "$out"
+      (cd "$work" && timeout 60 ip netns exec "$SL_RUN-pc" "${SL_WINE_CMD:-wine}" "$winbin/sl_search.exe") > "$out"
       src=198.18.0.1
     fi
     kill "$sim" 2>/dev/null || true

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets, each for a bounded time.
-#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater
+#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery
 # Each target is one block in sources_of; builds go to build/fuzz/.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build/fuzz"
-all_targets=(updater)
+all_targets=(updater discovery)
 
 # sources_of TARGET: sets sources and seeds for TARGET.
 sources_of() {
@@ -15,6 +15,11 @@ sources_of() {
       sources=("$root/tests/fuzz/version_file_fuzz.cpp" "$root/updater/version_file.cpp"
                "$root/common/version.cpp" "$root/platform/text.cpp" "$root/platform/text_posix.cpp")
       seeds="$root/tests/fuzz/corpus/version_file"
+      ;;
+    discovery)
+      sources=("$root/tests/fuzz/parse_server_header_fuzz.cpp" "$root/finder/discovery/discovery.cpp"
+               "$root/platform/text.cpp" "$root/platform/text_posix.cpp")
+      seeds="$root/tests/fuzz/corpus/server_header"
       ;;
     *) return 1 ;;
   esac

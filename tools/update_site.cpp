@@ -53,6 +53,8 @@ struct Config {
     std::string installerPath = "/installer/slwintool_set_up.exe";
     std::string installerUrl;  // default: from the listen address
     std::uint64_t size = 65536;
+    std::string installerFile;  // serve these bytes instead of generated ones
+    std::string installerBytes;
     std::string versionFormat = "lf";
     std::string versionFile;  // exact bytes to serve instead
     std::string fault = "none";
@@ -72,7 +74,7 @@ std::map<std::string, long> g_faultsGiven;  // per target path
     std::cerr << "update_site: " << why << "\n"
               << "usage: update_site --listen ADDR:PORT [--log FILE] [--time-limit SEC]\n"
                  "  [--latest TEXT] [--version-path PATH] [--installer-path PATH]\n"
-                 "  [--installer-url URL] [--size BYTES]\n"
+                 "  [--installer-url URL] [--size BYTES] [--installer-file FILE]\n"
                  "  [--version-format lf|crlf|bom|section|swapped|empty-url]\n"
                  "  [--version-file FILE]\n"
                  "  [--fault none|404|500|redirect|short|long|no-length|stall]\n"
@@ -122,6 +124,8 @@ void ParseArgs(int argc, char** argv) {
             c.size = Number(value, "--size");
         } else if (name == "--version-format") {
             c.versionFormat = value;
+        } else if (name == "--installer-file") {
+            c.installerFile = value;
         } else if (name == "--version-file") {
             c.versionFile = value;
         } else if (name == "--fault") {
@@ -145,6 +149,13 @@ void ParseArgs(int argc, char** argv) {
                                                     "short", "long", "no-length", "stall"};
     if (std::find(faults.begin(), faults.end(), c.fault) == faults.end()) {
         Usage("unknown fault " + c.fault);
+    }
+    if (!c.installerFile.empty()) {
+        std::ifstream in(c.installerFile, std::ios::binary);
+        if (!in) {
+            Usage("cannot read " + c.installerFile);
+        }
+        c.installerBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 }
 
@@ -402,6 +413,8 @@ void Respond(int fd, const std::string& method, std::string path, const std::str
     if (isVersion) {
         const std::string text = VersionBody();
         Serve(fd, Body{&text, text.size()}, fault);
+    } else if (!g_config.installerFile.empty()) {
+        Serve(fd, Body{&g_config.installerBytes, g_config.installerBytes.size()}, fault);
     } else {
         Serve(fd, Body{nullptr, g_config.size}, fault);
     }
