@@ -17,6 +17,8 @@ packages=(
   clang libclang-rt-14-dev
   # cross build of the Windows programs
   g++-mingw-w64-i686-posix mingw-w64-tools
+  # the same programs for x86-64, for hosts whose Wine runs no 32-bit code
+  g++-mingw-w64-x86-64-posix
   # running them: Wine on a virtual display, Japanese fonts and locale
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   fonts-ipafont-gothic fonts-wine locales
