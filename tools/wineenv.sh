@@ -77,7 +77,8 @@ prepare() {
   in_ns "$ns" wineserver -w || true
   in_ns "$ns" wineserver -p
   check "$ns" "$PREFIX"
-  in_ns "$ns" env -u DISPLAY "$wine" wineboot
+  # With the run's display, so that the desktop process Wine keeps can draw windows.
+  in_ns "$ns" "$wine" wineboot
   check "$ns" "$PREFIX"
 }
 
