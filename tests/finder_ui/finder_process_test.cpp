@@ -11,13 +11,14 @@
 #include <filesystem>
 #include <iostream>
 #include <list>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/lan/discovery_lan.h"
 #include "tests/support/process.h"
 #include "tests/support/testlan.h"
+#include "tests/support/wine_programs.h"
 
 namespace {
 
@@ -30,34 +31,12 @@ using testsupport::ReadFile;
 using testsupport::RunProcess;
 using testsupport::WaitFor;
 
-constexpr char kFinderExe[] = "ソルベリオ Windows Tool.exe";
-constexpr char kOfferText[] = "新しいバージョンが見つかりました。アップデートしますか？";
+using testsupport::kFinderExe;
+using testsupport::kOfferText;
+using testsupport::Lines;
+using testsupport::WindowsPath;
 constexpr int kRefresh = 1001;
 constexpr int kSettings = 1002;
-
-std::string WindowsPath(const fs::path& path) {
-    std::string text = "Z:" + path.string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
 
 class FinderProcess : public ::testing::Test {
   protected:
@@ -88,10 +67,7 @@ class FinderProcess : public ::testing::Test {
 
     ProcessResult Uictl(std::vector<std::string> args,
                         std::chrono::milliseconds timeout = 30000ms) {
-        args.insert(args.begin(), testsupport::WindowsToolPath("sl_uictl.exe").string());
-        ProcessOptions options;
-        options.timeout = timeout;
-        return RunProcess(testsupport::UnderWine(args), options);
+        return testsupport::Uictl(std::move(args), timeout);
     }
     bool WaitWindow(const std::string& title = "@finder") {
         return Uictl({"wait", title, "20000"}).exitCode == 0;
@@ -110,11 +86,10 @@ class FinderProcess : public ::testing::Test {
     }
 
     std::vector<std::string> Calls(const fs::path& program) {
-        return Lines(ReadFile(program.string() + ".log"));
+        return testsupport::RecordedStarts(program);
     }
-    // The line sl_recorder writes for a start with no arguments.
     std::string NoArgumentsCall(const fs::path& program) {
-        return "argc=0\tcmdline=\"" + WindowsPath(program) + "\"";
+        return testsupport::NoArgumentsStart(program);
     }
 
     void WriteProfile(const std::string& downloaded) {

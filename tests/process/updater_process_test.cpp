@@ -1,16 +1,14 @@
 // The Updater as a real process against the simulated site in the test
 // LAN's site namespace (198.18.0.80:80): natively, and as the Windows
 // program under Wine (real WinINet) when this suite is built for it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "tests/support/process.h"
 #include "tests/support/testlan.h"
+#include "tests/support/update_site.h"
 #include "tools/site_content.h"
 
 #ifndef SL_UPDATER_UNDER_WINE
@@ -25,8 +23,8 @@ using testsupport::ReadFile;
 using testsupport::TempDir;
 
 constexpr bool kUnderWine = SL_UPDATER_UNDER_WINE != 0;
-const std::string kVersionObject = "/installer/solberio/search/latestversion.ini";
-const std::string kInstallerObject = "/installer/slwintool_set_up.exe";
+const std::string kVersionObject = testsupport::kSiteVersionObject;
+const std::string kInstallerObject = testsupport::kSiteInstallerObject;
 
 std::string Generated(std::uint64_t size) {
     std::string bytes(static_cast<std::size_t>(size), '\0');
@@ -34,37 +32,7 @@ std::string Generated(std::uint64_t size) {
     return bytes;
 }
 
-std::size_t Count(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
-        ++n;
-    }
-    return n;
-}
-
-// Only one site can listen on the site's port 80: suites of this run take
-// turns.
-class SiteLock {
-  public:
-    SiteLock() {
-        const std::string name =
-            "/tmp/" + testsupport::Env("SL_RUN").value_or("local") + "-update-site.lock";
-        fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            ::flock(fd_, LOCK_EX);
-        }
-    }
-    ~SiteLock() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    SiteLock(const SiteLock&) = delete;
-    SiteLock& operator=(const SiteLock&) = delete;
-
-  private:
-    int fd_ = -1;
-};
+using testsupport::CountOf;
 
 class UpdaterProcess : public ::testing::Test {
   protected:
@@ -85,33 +53,11 @@ class UpdaterProcess : public ::testing::Test {
 
     void TearDown() override { StopSite(); }
 
-    void StartSite(std::vector<std::string> args) {
-        StopSite();
-        lock_ = std::make_unique<SiteLock>();
-        std::vector<std::string> argv{testsupport::ToolPath("update_site").string(),
-                                      "--listen",
-                                      lan_.siteAddr + ":80",
-                                      "--log",
-                                      (dir_.Path() / "site.log").string(),
-                                      "--time-limit",
-                                      "120"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        if (!lan_.siteNs.empty()) {
-            argv = testsupport::InNamespace(lan_.siteNs, argv);
-        }
-        site_ = testsupport::BackgroundProcess(argv);
-        ASSERT_TRUE(testsupport::WaitFor(
-            [&] {
-                return site_.Output().find("listening") != std::string::npos || !site_.Running();
-            },
-            10s));
-        ASSERT_TRUE(site_.Running()) << site_.Errors();
+    void StartSite(const std::vector<std::string>& args) {
+        ASSERT_TRUE(site_.Start(lan_, dir_.Path() / "site.log", args));
     }
 
-    void StopSite() {
-        site_.Stop();
-        lock_.reset();
-    }
+    void StopSite() { site_.Stop(); }
 
     void WriteProfile(const std::string& current = "1.0.0.0", const std::string& passed = "0.0.0.0",
                       const std::string& downloaded = "0.0.0.0") {
@@ -154,8 +100,7 @@ class UpdaterProcess : public ::testing::Test {
     std::string siteUrl_;
     TempDir dir_{"slupdproc"};
     fs::path program_;
-    std::unique_ptr<SiteLock> lock_;
-    testsupport::BackgroundProcess site_;
+    testsupport::UpdateSite site_;
 };
 
 TEST_F(UpdaterProcess, AnyArgumentMeansNoRequestAndNoWrite) {
@@ -185,24 +130,24 @@ TEST_F(UpdaterProcess, GoodRunThenNothingMore) {
     EXPECT_EQ(Downloaded(), "1.0.0.2");
     EXPECT_TRUE(ReadFile(Installer()) == Generated(300000)) << "installer differs";
     std::string log = SiteLog();
-    EXPECT_EQ(Count(log, "GET " + kVersionObject + " HTTP/1.1\n"), 1u) << log;
-    EXPECT_EQ(Count(log, "GET " + kInstallerObject + " HTTP/1.1\n"), 1u) << log;
-    EXPECT_EQ(Count(log, "User-Agent: Updater\n"), 2u) << log;
+    EXPECT_EQ(CountOf(log, "GET " + kVersionObject + " HTTP/1.1\n"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "GET " + kInstallerObject + " HTTP/1.1\n"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "User-Agent: Updater\n"), 2u) << log;
     // The other keys stay as the finder wrote them.
     EXPECT_NE(Profile().find("CurrentVersion=1.0.0.0"), std::string::npos);
     EXPECT_NE(Profile().find("PassedVersion=0.0.0.0"), std::string::npos);
 
     EXPECT_EQ(RunUpdater().exitCode, 0);
     log = SiteLog();
-    EXPECT_EQ(Count(log, "GET " + kVersionObject + " HTTP/1.1\n"), 2u) << log;
-    EXPECT_EQ(Count(log, "GET " + kInstallerObject + " HTTP/1.1\n"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "GET " + kVersionObject + " HTTP/1.1\n"), 2u) << log;
+    EXPECT_EQ(CountOf(log, "GET " + kInstallerObject + " HTTP/1.1\n"), 1u) << log;
 }
 
 TEST_F(UpdaterProcess, NotNewerThanPassedMeansNoDownload) {
     StartSite({"--latest", "1.0.0.2"});
     WriteProfile("1.0.0.0", "1.0.0.2", "0.0.0.0");
     EXPECT_EQ(RunUpdater().exitCode, 0);
-    EXPECT_EQ(Count(SiteLog(), "GET " + kInstallerObject), 0u);
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), 0u);
     EXPECT_EQ(Downloaded(), "0.0.0.0");
 }
 
@@ -228,7 +173,7 @@ TEST_P(UpdaterFault, WritesOnlyAfterACompleteDownload) {
     if (c.written) {
         EXPECT_TRUE(ReadFile(Installer()) == Generated(20000)) << "installer differs";
     }
-    EXPECT_EQ(Count(SiteLog(), "GET " + kInstallerObject), c.installerRequests) << SiteLog();
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), c.installerRequests) << SiteLog();
 }
 
 INSTANTIATE_TEST_SUITE_P(
