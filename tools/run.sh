@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Shows the tool set as a user sees it, on a simulated LAN: builds what is
+# missing, brings up the test LAN with a few simulated storage devices and
+# the simulated update site publishing a newer version, installs the three
+# Windows programs side by side in a fresh folder, starts the finder under
+# Wine on a virtual display, prints the devices it lists, saves a screenshot
+# of its window, and takes everything down again. Nothing is sent on the
+# machine's own network.
+#
+#   sudo tools/run.sh                     (screenshot: out/screenshots/run.png)
+#   SL_SKIP_SETUP=1 sudo tools/run.sh     skip the package check
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+# shellcheck source=tools/world.sh
+source tools/world.sh
+
+say() { printf '== %s\n' "$*"; }
+die() { echo "run.sh: $*" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || die "run as root: the simulated LAN needs ip netns"
+
+if [ -z "${SL_SKIP_SETUP:-}" ]; then
+  say "checking packages"
+  bash tools/setup.sh >/dev/null || die "setup failed"
+fi
+
+world_windows_build
+say "building"
+for preset in linux windows $([ "$SL_WINDOWS_PRESET" = windows ] || echo "$SL_WINDOWS_PRESET"); do
+  { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >/dev/null ||
+    die "build $preset failed (run: cmake --build --preset $preset)"
+done
+[ "$SL_WINDOWS_PRESET" = windows ] ||
+  echo "   (this host's Wine runs 64-bit programs only: showing the 64-bit build of the same sources)"
+
+say "bringing up the simulated LAN"
+world_up
+tools_bin="$root/build/linux/bin"
+screenshot_dir="$root/out/screenshots"
+mkdir -p "$screenshot_dir"
+
+# Storage devices: one on each segment of the pc, and a third host with two
+# devices. Names in Shift_JIS, as the devices of a Japanese product send them.
+"$SL_TESTLAN" host shelf 1:198.18.2.1/16 1:198.18.2.2/16 || die "device host failed"
+peers=()
+stop_peers() {
+  [ ${#peers[@]} -gt 0 ] && kill "${peers[@]}" 2>/dev/null
+  wait "${peers[@]}" 2>/dev/null
+  peers=()
+}
+trap 'stop_peers; world_down' EXIT
+start_device() {
+  local ns=$1; shift
+  ip netns exec "$ns" "$tools_bin/sl_simdevice" --time-limit 300 --encoding sjis "$@" \
+    >>"$SL_WORLD_DIR/devices.log" 2>&1 &
+  peers+=($!)
+}
+start_device "$SL_NS_DEV1" --name "ストレージ一号" --max-delay-ms 800
+start_device "$SL_NS_DEV2" --name "経理部NAS" --max-delay-ms 800
+start_device "$SL_RUN-shelf" --name "バックアップ{i}" --max-delay-ms 800
+
+# The update site publishes 1.0.0.1, newer than the finder's 1.0.0.0.
+ip netns exec "$SL_NS_SITE" "$tools_bin/update_site" --listen "$SL_SITE_ADDR:80" \
+  --latest 1.0.0.1 --time-limit 300 --log "$SL_WORLD_DIR/site.log" \
+  >"$SL_WORLD_DIR/site.out" 2>&1 &
+peers+=($!)
+
+# The folder a user installs into: the three programs side by side and a
+# url.ini naming the update site.
+install="$SL_WORLD_DIR/ソルベリオ"
+mkdir -p "$install"
+cp "$SL_WINDOWS_DIST/ソルベリオ Windows Tool.exe" "$SL_WINDOWS_DIST/Updater.exe" \
+  "$SL_WINDOWS_DIST/Quenlow.exe" "$install/" || die "programs missing in $SL_WINDOWS_DIST"
+printf '[URL]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\n' \
+  "$SL_SITE_ADDR" > "$install/url.ini"
+
+uictl() { in_pc "$SL_WINE_CMD" "$SL_WINDOWS_TOOLS_DIR/sl_uictl.exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+say "starting the finder"
+world_check_wine
+(cd "$install" && in_pc "$SL_WINE_CMD" "$install/ソルベリオ Windows Tool.exe" \
+  >"$SL_WORLD_DIR/finder.out" 2>&1) &
+finder=$!
+uictl wait @finder 30000 >/dev/null || die "the finder's window did not open"
+
+# The search ends 3 s after the last answer: wait until 更新 is back.
+for _ in $(seq 60); do
+  state=$(uictl button @finder 1001)
+  [ "$state" = "$(printf '更新\t1')" ] && break
+  sleep 0.5
+done
+
+echo
+echo "Devices the finder lists:"
+printf '  %-16s %s\n' "IP Address" "Name"
+uictl rows @finder | while IFS=$'\t' read -r name address; do
+  printf '  %-16s %s\n' "$address" "$name"
+done
+echo
+
+shot="$screenshot_dir/run.png"
+in_pc import -window root "$shot" 2>/dev/null && echo "Screenshot of the finder: $shot"
+
+# The Updater was started in the background; give it a moment to fetch.
+for _ in $(seq 40); do
+  [ -f "$install/slwintool_set_up.exe" ] &&
+    grep -q '^DownloadedVersion=1.0.0.1' "$install/profile.ini" 2>/dev/null && break
+  sleep 0.25
+done
+echo
+echo "Update state ($install/profile.ini):"
+sed 's/\r$//; s/^/  /' "$install/profile.ini" 2>/dev/null
+if [ -f "$install/slwintool_set_up.exe" ]; then
+  echo "The Updater downloaded slwintool_set_up.exe ($(stat -c %s "$install/slwintool_set_up.exe") bytes):"
+  echo "the finder offers it at its next start."
+fi
+
+uictl close @finder >/dev/null
+wait "$finder" 2>/dev/null
+echo
+say "done; taking the simulated LAN down"
