@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "updater/http.h"
+#include "updater/updater_app_base.h"
 
 namespace updater {
 
@@ -61,12 +62,14 @@ class NetworkHttp : public IUpdaterHttp {
     HttpOptions options_;
 };
 
-class CUpdaterApp {
+// On Windows the application object of the framework: its entry calls
+// StartInstance, and the false it returns ends the program with exit code 0.
+class CUpdaterApp : public CUpdaterAppBase {
   public:
     CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry = {});
 
     // The whole run; always false, so nothing runs after it.
-    bool StartInstance();
+    bool StartInstance() override;
 
     // Fills m_strModuleDir and the four state values; false when there is
     // nothing to check (no URL and no current version).

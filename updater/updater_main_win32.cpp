@@ -1,5 +1,6 @@
-// The Updater's Windows entry: no visible window, no message loop; the whole
-// run happens in CUpdaterApp::StartInstance.
+// The Updater program: the application object and the Windows side of its
+// run. No window is ever shown and no message loop runs: the whole run
+// happens in StartInstance, called by the framework's entry.
 // winsock2.h must come before windows.h, and commctrl.h after it.
 // clang-format off
 #include <winsock2.h>
@@ -11,31 +12,34 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "platform/win32/app.h"
 #include "updater/resource.h"
 #include "updater/updater_app.h"
-#include "updater/updater_dlg_win32.h"
+#include "updater/updater_dlg.h"
 #include "updater/version_file.h"
 
 namespace {
 
-class Win32Platform : public updater::IUpdaterPlatform {
+class Win32Platform final : public updater::IUpdaterPlatform {
   public:
-    explicit Win32Platform(HINSTANCE instance) : instance_(instance) {}
+    ~Win32Platform() override { Finish(); }
 
     bool Initialize() override {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
         WSADATA data;
         if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-            ShowSocketFailure();
+            // Titled with the application's name, the executable's file title.
+            win::CApplication::Current()->ShowMessageBox(win::LoadText(IDP_SOCKETS_INIT_FAILED),
+                                                         MB_OK | MB_ICONEXCLAMATION);
             return false;
         }
-        socketsStarted_ = true;
-        dialog_ = std::make_unique<CUpdaterDlg>(instance_);
-        dialog_->Create();
-        if (dialog_->Handle() != nullptr) {
-            ShowWindow(dialog_->Handle(), SW_HIDE);
-        }
+        m_bSockets = true;
+        // The main window while the work runs; a dialog that cannot be
+        // created changes nothing in the run.
+        m_pDialog = std::make_unique<updater::CUpdaterDlg>();
+        m_pDialog->CreateHidden();
+        win::CApplication::Current()->SetMainWindow(m_pDialog->Hwnd());
         return true;
     }
 
@@ -50,34 +54,29 @@ class Win32Platform : public updater::IUpdaterPlatform {
     }
 
     void Finish() override {
-        dialog_.reset();
-        if (socketsStarted_) {
+        if (m_pDialog) {
+            if (win::CApplication* app = win::CApplication::Current()) {
+                app->SetMainWindow(nullptr);
+            }
+            m_pDialog.reset();
+        }
+        if (m_bSockets) {
             WSACleanup();
-            socketsStarted_ = false;
+            m_bSockets = false;
         }
     }
 
   private:
-    void ShowSocketFailure() {
-        const wchar_t* text = nullptr;
-        const int length =
-            LoadStringW(instance_, IDP_SOCKETS_INIT_FAILED, reinterpret_cast<LPWSTR>(&text), 0);
-        const std::wstring message =
-            length > 0 ? std::wstring(text, static_cast<std::size_t>(length)) : std::wstring();
-        MessageBoxW(nullptr, message.c_str(), L"Updater", MB_OK | MB_ICONEXCLAMATION);
-    }
-
-    HINSTANCE instance_;
-    std::unique_ptr<CUpdaterDlg> dialog_;
-    bool socketsStarted_ = false;
+    std::unique_ptr<updater::CUpdaterDlg> m_pDialog;
+    bool m_bSockets = false;
 };
+
+Win32Platform g_platform;
+updater::NetworkHttp g_http(updater::HttpOptionsFromEnvironment());
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    Win32Platform platform(instance);
-    updater::NetworkHttp http(updater::HttpOptionsFromEnvironment());
-    updater::CUpdaterApp theApp(platform, http, updater::RetryPolicyFromEnvironment());
-    theApp.StartInstance();
-    return 0;
-}
+// After the platform and the HTTP layer it refers to.
+updater::CUpdaterApp theApp(g_platform, g_http, updater::RetryPolicyFromEnvironment());
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return theApp.Run(instance); }

@@ -82,9 +82,10 @@ class CDialogBase {
     CDialogBase(const CDialogBase&) = delete;
     CDialogBase& operator=(const CDialogBase&) = delete;
 
-    // Creates the dialog, runs it until EndDialog, destroys the window and
-    // returns EndDialog's result; -1 when the window cannot be created. The
-    // parent is disabled meanwhile. A WM_QUIT ends the run too (with -1) and
+    // Creates the dialog, shows it (also when its template lacks
+    // WS_VISIBLE), runs it until EndDialog, destroys the window and returns
+    // EndDialog's result; -1 when the window cannot be created. The parent is
+    // disabled meanwhile. A WM_QUIT ends the run too (with -1) and
     // is passed on to the enclosing loop.
     INT_PTR DoModal();
 

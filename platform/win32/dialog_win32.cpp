@@ -60,6 +60,11 @@ INT_PTR CDialogBase::DoModal() {
     if (disableParent) {
         EnableWindow(m_hParent, FALSE);
     }
+    // A modal dialog is shown whether or not its template asks for it, as
+    // the system's own modal run does; unless it ended while initialising.
+    if (!m_bEnded && m_hWnd != nullptr && !IsWindowVisible(m_hWnd)) {
+        ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    }
     MSG msg;
     while (!m_bEnded) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);

@@ -560,12 +560,19 @@ TEST_F(FinderDialog, SystemMenuAboutBox) {
     EXPECT_STREQ(text, L"バージョン情報 ソルベリオ Windows Tool(&A)...");
 
     std::wstring aboutText;
+    bool aboutVisible = false;
     bool mainDisabled = false;
     HWND main = dialog->Hwnd();
     {
         WindowAnswerer answerer(
             [] { return FindWindowW(nullptr, L"バージョン情報 ソルベリオ Windows Tool"); },
             [&](HWND about) {
+                // Found maybe while still being built; shown once it is
+                // complete. Bounded.
+                for (int i = 0; i < 200 && !IsWindowVisible(about); ++i) {
+                    Sleep(10);
+                }
+                aboutVisible = IsWindowVisible(about) != FALSE;
                 mainDisabled = !IsWindowEnabled(main);
                 wchar_t line[128] = {};
                 HWND child = GetWindow(about, GW_CHILD);
@@ -581,6 +588,8 @@ TEST_F(FinderDialog, SystemMenuAboutBox) {
         EXPECT_TRUE(answerer.Found());
     }
     EXPECT_TRUE(mainDisabled);
+    // Its template has no WS_VISIBLE: the modal run shows it.
+    EXPECT_TRUE(aboutVisible);
     EXPECT_EQ(aboutText, L"ソルベリオ Windows Tool Version 1.0.0.0");
     EXPECT_TRUE(IsWindowEnabled(main));
     // The main dialog reacts again.
