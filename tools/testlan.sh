@@ -44,9 +44,9 @@ make_host() {
   ip -n "$ns" link set lo up
   # Devices and the pc use IPv4 only; no IPv6 link-local chatter on the LAN.
   ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 || true
-  local k=1 spec
-  for spec in "$@"; do
-    [[ "$spec" =~ ^([12]):([0-9.]+/[0-9]+)$ ]] || die "address '$spec': SEG:ADDR/LEN"
+  local k=1 entry
+  for entry in "$@"; do
+    [[ "$entry" =~ ^([12]):([0-9.]+/[0-9]+)$ ]] || die "address '$entry': SEG:ADDR/LEN"
     attach "$ns" "eth$k" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
     k=$((k + 1))
   done

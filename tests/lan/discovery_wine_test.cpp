@@ -37,7 +37,7 @@ TEST_F(DiscoveryWine, SearchFromBothAddressesFindsEveryDeviceByTheRules) {
     const TestLan lan = GetTestLan();
     struct Case {
         const char* host;
-        const char* spec;
+        const char* hostAddress;  // SEG:ADDR/LEN of the device host
         const char* address;
         std::vector<std::string> args;
         bool listed;
@@ -83,7 +83,7 @@ TEST_F(DiscoveryWine, SearchFromBothAddressesFindsEveryDeviceByTheRules) {
     std::vector<std::unique_ptr<Host>> hosts;
     std::vector<std::unique_ptr<SimDevice>> sims;
     for (const Case& c : cases) {
-        hosts.push_back(std::make_unique<Host>(c.host, std::vector<std::string>{c.spec}));
+        hosts.push_back(std::make_unique<Host>(c.host, std::vector<std::string>{c.hostAddress}));
         ASSERT_TRUE(hosts.back()->Ok());
         sims.push_back(
             std::make_unique<SimDevice>(hosts.back()->Ns(), c.args, dir_.Path(), c.host));
