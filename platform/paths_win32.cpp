@@ -1,4 +1,6 @@
 #include <windows.h>
+
+// After windows.h, which it builds on.
 #include <shlwapi.h>
 
 #include "platform/paths.h"

@@ -28,9 +28,10 @@ std::string ToUtf8(std::wstring_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t cp = static_cast<char32_t>(text[i]);
         if constexpr (sizeof(wchar_t) == 2) {
-            if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() &&
-                text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] < 0xE000) {
+                cp =
+                    0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
                 ++i;
             }
         }

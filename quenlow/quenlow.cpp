@@ -17,7 +17,7 @@ int main(int, char**) {
     if (profilePath.size() >= plat::kMaxPath) {
         return 1;
     }
-    plat::WriteIniString(profile::kUpdateSection, profile::kDownloadedVersion,
-                             profile::kNoVersion, profilePath);
+    plat::WriteIniString(profile::kUpdateSection, profile::kDownloadedVersion, profile::kNoVersion,
+                         profilePath);
     return 0;
 }

@@ -155,7 +155,8 @@ void ParseArgs(int argc, char** argv) {
         if (!in) {
             Usage("cannot read " + c.installerFile);
         }
-        c.installerBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        c.installerBytes.assign(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
     }
 }
 

@@ -170,7 +170,8 @@ TEST_F(DiscoveryLan, MisbehavingDevicesLeaveTheSearchRunning) {
     EXPECT_EQ(out.Count("198.19.63.111"), 0u) << out.raw;
     EXPECT_EQ(out.tableSize, out.devices.size());
     bothSim.Stop();
-    EXPECT_EQ(ParseAnswers(bothSim.Record()).size(), 2u) << bothSim.Record().substr(0, 2000) << out.raw;
+    EXPECT_EQ(ParseAnswers(bothSim.Record()).size(), 2u)
+        << bothSim.Record().substr(0, 2000) << out.raw;
 }
 
 TEST_F(DiscoveryLan, StopAfterTheFirstReportEndsAfterItsCycle) {

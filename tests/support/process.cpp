@@ -163,7 +163,9 @@ BackgroundProcess::~BackgroundProcess() {
     }
 }
 
-BackgroundProcess::BackgroundProcess(BackgroundProcess&& other) noexcept { *this = std::move(other); }
+BackgroundProcess::BackgroundProcess(BackgroundProcess&& other) noexcept {
+    *this = std::move(other);
+}
 
 BackgroundProcess& BackgroundProcess::operator=(BackgroundProcess&& other) noexcept {
     if (this != &other) {
@@ -250,7 +252,8 @@ fs::path ToolPath(const std::string& name) {
 
 fs::path WindowsToolPath(const std::string& name) {
     const fs::path source = Env("SL_SOURCE_DIR").value_or(SL_SOURCE_DIR_DEFAULT);
-    const fs::path tools = Env("SL_WINDOWS_TOOLS_DIR").value_or((source / "build/windows/bin").string());
+    const fs::path tools =
+        Env("SL_WINDOWS_TOOLS_DIR").value_or((source / "build/windows/bin").string());
     return tools / name;
 }
 

@@ -32,7 +32,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 // A child that runs while the test goes on; stopped (TERM, then KILL after a
 // second) when the object goes away. Its output goes to files.
 class BackgroundProcess {
-public:
+  public:
     BackgroundProcess() = default;
     BackgroundProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
     ~BackgroundProcess();
@@ -50,7 +50,7 @@ public:
     std::string Errors() const;  // standard error so far
     pid_t Pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int exitCode_ = -1;
     std::filesystem::path outFile_;
@@ -59,14 +59,14 @@ private:
 
 // A fresh folder, removed with everything in it when the object goes away.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& name = "sltest");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -5,25 +5,25 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/process.h"
-
 #include <string>
 #include <vector>
+
+#include "tests/support/process.h"
 
 namespace testsupport {
 
 struct TestLan {
-    std::string run;        // SL_RUN: prefix of every namespace of this run
-    std::string pcNs;       // SL_NS_PC: where the suite runs
-    std::string dev1Ns;     // SL_NS_DEV1: device host on segment 1
-    std::string dev2Ns;     // SL_NS_DEV2: device host on segment 2
-    std::string siteNs;     // SL_NS_SITE: the update site, on segment 1
-    std::string pcAddr1;    // SL_PC_ADDR1: the pc's address on segment 1
-    std::string pcAddr2;    // SL_PC_ADDR2: the pc's address on segment 2
-    std::string dev1Addr;   // SL_DEV1_ADDR
-    std::string dev2Addr;   // SL_DEV2_ADDR
-    std::string siteAddr;   // SL_SITE_ADDR
-    std::string testlan;    // SL_TESTLAN: path of tools/testlan.sh
+    std::string run;       // SL_RUN: prefix of every namespace of this run
+    std::string pcNs;      // SL_NS_PC: where the suite runs
+    std::string dev1Ns;    // SL_NS_DEV1: device host on segment 1
+    std::string dev2Ns;    // SL_NS_DEV2: device host on segment 2
+    std::string siteNs;    // SL_NS_SITE: the update site, on segment 1
+    std::string pcAddr1;   // SL_PC_ADDR1: the pc's address on segment 1
+    std::string pcAddr2;   // SL_PC_ADDR2: the pc's address on segment 2
+    std::string dev1Addr;  // SL_DEV1_ADDR
+    std::string dev2Addr;  // SL_DEV2_ADDR
+    std::string siteAddr;  // SL_SITE_ADDR
+    std::string testlan;   // SL_TESTLAN: path of tools/testlan.sh
 };
 
 // Whether this process runs inside the test LAN's pc namespace.
@@ -40,22 +40,22 @@ std::vector<std::string> UnderWine(std::vector<std::string> argv);
 
 }  // namespace testsupport
 
-#define SL_REQUIRE_TEST_LAN()                                                              \
-    do {                                                                                   \
-        if (!::testsupport::InTestLan()) {                                                 \
-            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {                \
-                FAIL() << "not inside the test LAN";                                       \
-            }                                                                              \
-            GTEST_SKIP() << "needs the test LAN: run through tools/test.sh";               \
-        }                                                                                  \
+#define SL_REQUIRE_TEST_LAN()                                                \
+    do {                                                                     \
+        if (!::testsupport::InTestLan()) {                                   \
+            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {  \
+                FAIL() << "not inside the test LAN";                         \
+            }                                                                \
+            GTEST_SKIP() << "needs the test LAN: run through tools/test.sh"; \
+        }                                                                    \
     } while (0)
 
-#define SL_REQUIRE_WINE()                                                                  \
-    do {                                                                                   \
-        if (!::testsupport::WineReady()) {                                                 \
-            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {                \
-                FAIL() << "Wine is not prepared for this run";                             \
-            }                                                                              \
-            GTEST_SKIP() << "needs the run's Wine prefix: run through tools/test.sh";      \
-        }                                                                                  \
+#define SL_REQUIRE_WINE()                                                             \
+    do {                                                                              \
+        if (!::testsupport::WineReady()) {                                            \
+            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {           \
+                FAIL() << "Wine is not prepared for this run";                        \
+            }                                                                         \
+            GTEST_SKIP() << "needs the run's Wine prefix: run through tools/test.sh"; \
+        }                                                                             \
     } while (0)
