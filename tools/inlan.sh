@@ -2,8 +2,8 @@
 # Runs one command inside a fresh test world (LAN, display, Wine prefix) and
 # takes the world down afterwards; for benchmarks and looking around.
 #
-#   sudo tools/inlan.sh tools/bench_discovery.sh
-#   sudo tools/inlan.sh bash          (a shell inside the pc namespace)
+#   tools/inlan.sh tools/bench_discovery.sh
+#   tools/inlan.sh bash          (a shell inside the pc namespace)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=tools/world.sh

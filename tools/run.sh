@@ -7,8 +7,8 @@
 # of its window, and takes everything down again. Nothing is sent on the
 # machine's own network.
 #
-#   sudo tools/run.sh                     (screenshot: out/screenshots/run.png)
-#   SL_SKIP_SETUP=1 sudo tools/run.sh     skip the package check
+#   bash tools/run.sh                     (screenshot: out/screenshots/run.png)
+#   SL_SKIP_SETUP=1 bash tools/run.sh     skip the package check
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,9 +3,9 @@
 # up the test LAN with a display and a Wine prefix inside it, runs every
 # suite inside the LAN's pc namespace, and takes everything down again.
 #
-#   sudo tools/test.sh            everything
-#   SL_SKIP_SETUP=1 tools/test.sh skip the package check
-#   SL_KEEP_LAN=1 tools/test.sh   leave the LAN up for a look
+#   bash tools/test.sh            everything
+#   SL_SKIP_SETUP=1 bash tools/test.sh skip the package check
+#   SL_KEEP_LAN=1 bash tools/test.sh   leave the LAN up for a look
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
