@@ -36,15 +36,8 @@ bool CUpdaterDlg::CreateHidden() {
 }
 
 bool CUpdaterDlg::OnInitDialog() {
-    if (HMENU systemMenu = GetSystemMenu(Hwnd(), FALSE)) {
-        const std::wstring about = win::LoadText(IDS_ABOUTBOX);
-        if (!about.empty()) {
-            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
-        }
-    }
-    SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
+    win::SetWindowIcons(Hwnd(), m_hIcon);
     return true;
 }
 
@@ -62,19 +55,9 @@ win::HandlerResult CUpdaterDlg::OnSysCommand(WPARAM wParam, LPARAM) {
 }
 
 win::HandlerResult CUpdaterDlg::OnPaint(WPARAM, LPARAM) {
-    if (!IsIconic(Hwnd())) {
-        return std::nullopt;
+    if (!win::PaintIconIfMinimized(Hwnd(), m_hIcon)) {
+        return std::nullopt;  // the dialog's own painting
     }
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(Hwnd(), &paint);
-    SendMessageW(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    RECT client;
-    GetClientRect(Hwnd(), &client);
-    const int cx = GetSystemMetrics(SM_CXICON);
-    const int cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(dc, (client.right - client.left - cx + 1) / 2,
-             (client.bottom - client.top - cy + 1) / 2, m_hIcon);
-    EndPaint(Hwnd(), &paint);
     return 0;
 }
 

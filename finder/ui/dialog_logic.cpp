@@ -26,8 +26,4 @@ bool IsOpenPageShortcut(unsigned message, unsigned virtualKey, bool ctrlDown) {
 
 bool IsAboutCommand(unsigned systemCommand) { return (systemCommand & 0xFFF0u) == kAboutCommand; }
 
-IconOrigin CentredIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
-    return {(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};
-}
-
 }  // namespace finder

@@ -38,12 +38,4 @@ bool IsOpenPageShortcut(unsigned message, unsigned virtualKey, bool ctrlDown);
 inline constexpr unsigned kAboutCommand = 0x0010;
 bool IsAboutCommand(unsigned systemCommand);
 
-// Where the icon goes in a minimized window's client area: centred, each
-// half rounded toward zero.
-struct IconOrigin {
-    int x;
-    int y;
-};
-IconOrigin CentredIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
-
 }  // namespace finder

@@ -66,15 +66,8 @@ std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
 bool CTobrelDlg::OnInitDialog() {
     m_listDevices.Attach(Item(IDC_LIST_DEVICES));
 
-    if (HMENU systemMenu = GetSystemMenu(Hwnd(), FALSE)) {
-        const std::wstring about = win::LoadText(IDS_ABOUTBOX);
-        if (!about.empty()) {
-            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
-        }
-    }
-    SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
-    SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+    win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
+    win::SetWindowIcons(Hwnd(), m_hAppIcon);
 
     InitDeviceList();
 
@@ -289,19 +282,9 @@ win::HandlerResult CTobrelDlg::OnSysCommand(WPARAM wParam, LPARAM) {
 }
 
 win::HandlerResult CTobrelDlg::OnPaint(WPARAM, LPARAM) {
-    if (!IsIconic(Hwnd())) {
-        return std::nullopt;
+    if (!win::PaintIconIfMinimized(Hwnd(), m_hAppIcon)) {
+        return std::nullopt;  // the dialog's own painting
     }
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(Hwnd(), &paint);
-    SendMessageW(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    RECT client;
-    GetClientRect(Hwnd(), &client);
-    const finder::IconOrigin origin =
-        finder::CentredIconOrigin(client.right - client.left, client.bottom - client.top,
-                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-    DrawIcon(dc, origin.x, origin.y, m_hAppIcon);
-    EndPaint(Hwnd(), &paint);
     return 0;
 }
 

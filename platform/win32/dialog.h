@@ -148,6 +148,21 @@ class CDialogImpl : public CDialogBase {
     }
 };
 
+// Decorations the tool set's dialogs share.
+
+// Appends a separator and the text of string resource textId, as command
+// commandId, to the window's system menu; nothing when the window has no
+// system menu or the text is empty.
+void AppendSystemMenuItem(HWND window, UINT textId, UINT commandId);
+
+// Makes icon the window's big and small icon.
+void SetWindowIcons(HWND window, HICON icon);
+
+// While the window is minimized, paints icon centred in its client area and
+// returns true; otherwise paints nothing and returns false, so that the
+// default painting applies.
+bool PaintIconIfMinimized(HWND window, HICON icon);
+
 // Waits until object is signalled while still handling the messages that
 // other threads send to this thread, so that a thread blocked in
 // SendMessage on us can go on and finish. Posted messages stay queued.

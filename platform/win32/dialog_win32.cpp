@@ -1,4 +1,6 @@
+#include "platform/win32/app.h"
 #include "platform/win32/dialog.h"
+#include "platform/win32/icon_layout.h"
 
 namespace win {
 
@@ -177,6 +179,41 @@ void CDialogBase::UpdateMenuItems(HMENU menu) {
         }
         EnableMenuItem(menu, i, MF_BYPOSITION | (IsCommandEnabled(id) ? MF_ENABLED : MF_GRAYED));
     }
+}
+
+void AppendSystemMenuItem(HWND window, UINT textId, UINT commandId) {
+    HMENU systemMenu = GetSystemMenu(window, FALSE);
+    if (systemMenu == nullptr) {
+        return;
+    }
+    const std::wstring text = LoadText(textId);
+    if (text.empty()) {
+        return;
+    }
+    AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(systemMenu, MF_STRING, commandId, text.c_str());
+}
+
+void SetWindowIcons(HWND window, HICON icon) {
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+bool PaintIconIfMinimized(HWND window, HICON icon) {
+    if (!IsIconic(window)) {
+        return false;
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window, &client);
+    const IconOrigin origin =
+        CentredIconOrigin(client.right - client.left, client.bottom - client.top,
+                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    DrawIcon(dc, origin.x, origin.y, icon);
+    EndPaint(window, &paint);
+    return true;
 }
 
 void WaitServingSentMessages(HANDLE object) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "finder/ui/dialog_logic.h"
+#include "platform/win32/icon_layout.h"
 
 using namespace finder;
 
@@ -91,7 +92,7 @@ TEST(CentredIconOrigin, RoundsTowardZero) {
         {31, 30, 32, 32, 0, -0},
     };
     for (const Case& c : cases) {
-        const IconOrigin origin = CentredIconOrigin(c.cw, c.ch, c.iw, c.ih);
+        const win::IconOrigin origin = win::CentredIconOrigin(c.cw, c.ch, c.iw, c.ih);
         EXPECT_EQ(origin.x, c.x) << c.cw << "x" << c.ch;
         EXPECT_EQ(origin.y, c.y) << c.cw << "x" << c.ch;
     }
