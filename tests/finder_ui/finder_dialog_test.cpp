@@ -20,6 +20,7 @@
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
 #include "finder/ui/tobrel_dlg.h"
+#include "tests/support/window_answerer.h"
 
 namespace {
 
@@ -222,37 +223,7 @@ class FinderDialog : public ::testing::Test {
     std::vector<std::wstring> urls;
 };
 
-// Finds the thread's pop-up menu or a window by title from another thread
-// and answers it; bounded in time.
-class WindowAnswerer {
-  public:
-    // action runs on the answering thread with the window found.
-    template <class Find, class Act>
-    WindowAnswerer(Find find, Act act)
-        : m_thread([this, find, act] {
-              for (int i = 0; i < 300 && !m_stop; ++i) {
-                  if (HWND window = find()) {
-                      m_found = true;
-                      act(window);
-                      return;
-                  }
-                  Sleep(10);
-              }
-          }) {}
-    ~WindowAnswerer() { Found(); }
-    bool Found() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        return m_found;
-    }
-
-  private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_found{false};
-    std::thread m_thread;
-};
+using testsupport::WindowAnswerer;
 
 HWND VisiblePopupMenu() {
     HWND menu = FindWindowW(L"#32768", nullptr);

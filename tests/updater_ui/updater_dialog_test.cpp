@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/window_answerer.h"
 #include "updater/resource.h"
 #include "updater/updater_dlg.h"
 
@@ -75,35 +76,7 @@ class ShowRecorder {
     HHOOK m_hHook = nullptr;
 };
 
-// Looks for a window from a thread of its own and acts on it once; bounded.
-class WindowAnswerer {
-  public:
-    template <class Find, class Act>
-    WindowAnswerer(Find find, Act act)
-        : m_thread([this, find, act] {
-              for (int i = 0; i < 300 && !m_stop; ++i) {
-                  if (HWND window = find()) {
-                      m_found = true;
-                      act(window);
-                      return;
-                  }
-                  Sleep(10);
-              }
-          }) {}
-    ~WindowAnswerer() { Found(); }
-    bool Found() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        return m_found;
-    }
-
-  private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_found{false};
-    std::thread m_thread;
-};
+using testsupport::WindowAnswerer;
 
 constexpr wchar_t kAboutCaption[] = L"バージョン情報 Updater";
 
