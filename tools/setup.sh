@@ -26,6 +26,13 @@ packages=(
   iproute2 curl procps psmisc
   # benchmarks: peak memory of a run (/usr/bin/time -v)
   time
+  # the setup program (NSIS, with its amd64-unicode stubs for 64-bit test builds)
+  nsis
+  # signed releases: libcrypto natively; Wine's bcrypt verifies through GnuTLS
+  libssl-dev openssl libgnutls30:i386 libgnutls30
+  # the Qt desktop finder, its translations and its Debian package
+  qt6-base-dev qt6-l10n-tools qt6-tools-dev libgl-dev
+  dpkg-dev lintian file
 )
 
 missing=()
