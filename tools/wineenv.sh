@@ -22,7 +22,7 @@ set -euo pipefail
 
 die() { echo "wineenv: $*" >&2; exit 1; }
 
-export WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all LC_ALL=ja_JP.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # PIDs of the wineservers serving PREFIX.
 server_pids() {

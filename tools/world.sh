@@ -65,6 +65,8 @@ world_up() {
     world_die "Wine prefix failed"
   world_check_wine
   export WINEPREFIX="$world_dir/wine" WINEARCH="$SL_WINE_ARCH" WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
+  # No menu entries or file associations from the run's programs on the host's desktop.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export SL_WINE=1 SL_SOURCE_DIR="$world_root" SL_WORLD_DIR="$world_dir"
 }
 
