@@ -207,7 +207,10 @@ Section "Uninstall"
   ; Quenlow first: it resets the recorded download, so that an installer
   ; left in the folder is deleted at a later start after a reinstall. A
   ; missing Quenlow does not stop the removal; a hanging one is ended.
+  ; Without a profile.ini there is nothing to reset, and a profile made by
+  ; Quenlow alone would keep url.ini from taking effect at a reinstall.
   ${If} ${FileExists} "$INSTDIR\${QUENLOW_EXE}"
+  ${AndIf} ${FileExists} "$INSTDIR\profile.ini"
     nsExec::Exec /TIMEOUT=30000 '"$INSTDIR\${QUENLOW_EXE}"'
     Pop $R0
     DetailPrint "${QUENLOW_EXE}: $R0"
