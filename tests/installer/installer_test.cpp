@@ -20,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/process.h"
@@ -302,6 +303,33 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     fs::remove(dir / "url.ini");
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(dir));
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(dir); }, 10s));
+}
+
+TEST_F(Installer, UpgradeWaitsForTheFinderAndReplacesNothingWhileItRuns) {
+    const fs::path dir = temp_.Path() / "SolberioBusy";
+    ASSERT_EQ(SilentSetup(setup_, {FolderOption(dir)}), 0);
+    BackgroundProcess& finder = StartFinder(dir);
+    ASSERT_EQ(Uictl({"wait", "@finder", "20000"}).exitCode, 0) << finder.Errors();
+
+    // The finder stays: after its bounded wait the silent setup cancels and
+    // leaves the old set whole.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(SilentSetup(release_ / kSetupName, {}), 0);
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 25.0);
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent));
+
+    // The finder ends while the setup waits: the setup then goes on.
+    testsupport::ProcessOptions options;
+    options.extraEnv = kWineEnv;
+    BackgroundProcess upgrade(testsupport::UnderWine({(release_ / kSetupName).string(), "/S"}),
+                              options);
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(upgrade.Running());
+    ASSERT_TRUE(CloseFinder(finder));
+    EXPECT_EQ(upgrade.Wait(45s), 0) << upgrade.Errors();
+    ExpectInstalled(dir, kLatest);
 }
 
 TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
