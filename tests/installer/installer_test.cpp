@@ -214,6 +214,8 @@ class Installer : public ::testing::Test {
     BackgroundProcess& StartFinder(const fs::path& dir) {
         testsupport::ProcessOptions options;
         options.cwd = dir.string();
+        // The setup program that it starts inherits this.
+        options.extraEnv = kWineEnv;
         finders_.emplace_back(testsupport::UnderWine({(dir / kFinderExe).string()}), options);
         return finders_.back();
     }
