@@ -106,6 +106,7 @@ installer_url="$site_url/$object/$version/slwintool_set_up.exe"
 mkdir -p "$out" || die "cannot make $out"
 stage=$(mktemp -d "$out/.staging-$version.XXXXXX") || die "cannot write to $out"
 trap 'rm -rf "$stage"' EXIT
+trap 'exit 1' INT TERM
 log="$stage/build.log"
 step() {
   local what=$1; shift
@@ -114,8 +115,10 @@ step() {
 }
 
 mkdir -p "$tree"
+# Rewritten only when the key changed, so that an unchanged key rebuilds nothing.
 public_key="$tree/update_public_key.der"
-step "public key" openssl pkey -in "$key" -pubout -outform DER -out "$public_key"
+step "public key" openssl pkey -in "$key" -pubout -outform DER -out "$stage/public_key.der"
+cmp -s "$stage/public_key.der" "$public_key" || cp "$stage/public_key.der" "$public_key"
 step "configure $tree" cmake -S "$root" -B "$tree" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel \
   -DSL_PRODUCT_VERSION="$version" -DSL_BUILD_TESTS=OFF -DSL_DIST_DIR="$tree/dist" \
