@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/state/pe_image.h"
 #include "tests/support/process.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
@@ -40,7 +41,7 @@ using testsupport::Uictl;
 using testsupport::WaitFor;
 using testsupport::WriteFile;
 
-constexpr char kCurrent[] = "1.0.0.0";
+constexpr char kCurrent[] = SL_PRODUCT_VERSION;
 constexpr char kLatest[] = "1.0.0.1";
 constexpr char kSetupName[] = "slwintool_set_up.exe";
 constexpr char kKey[] =
@@ -421,4 +422,25 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     std::cout << "update chain: "
               << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
               << " s" << std::endl;
+}
+
+// The shipped setup program, read without running it: a 32-bit program that
+// asks for administrator rights and carries the product version.
+TEST(SetupImage, ShippedSetupIsA32BitProgramForAdministrators) {
+    const fs::path exe = fs::path(testsupport::Env("SL_SOURCE_DIR").value_or(".")) /
+                         "build/windows/bin" / kSetupName;
+    if (!fs::exists(exe)) {
+        if (testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {
+            FAIL() << "missing " << exe;
+        }
+        GTEST_SKIP() << "not built: " << exe;
+    }
+    const auto image = petest::ReadPeImage(ReadFile(exe));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->machine, 0x14c);
+    EXPECT_EQ(image->magic, 0x10b);
+    EXPECT_EQ(image->subsystem, 2);
+    ASSERT_TRUE(image->manifest.has_value());
+    EXPECT_NE(image->manifest->find("requireAdministrator"), std::string::npos);
+    EXPECT_EQ(ProductVersionOf(exe), kCurrent);
 }
