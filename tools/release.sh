@@ -104,6 +104,7 @@ installer_url="$site_url/$object/$version/slwintool_set_up.exe"
 # Everything is written into a staging folder beside the release folder and
 # moved into place at the end: a failed step leaves no release folder.
 mkdir -p "$out" || die "cannot make $out"
+out=$(cd "$out" && pwd)
 stage=$(mktemp -d "$out/.staging-$version.XXXXXX") || die "cannot write to $out"
 trap 'rm -rf "$stage"' EXIT
 trap 'exit 1' INT TERM
