@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Shows the tool set as a user sees it, on a simulated LAN: builds what is
-# missing, brings up the test LAN with a few simulated storage devices and
-# the simulated update site publishing a newer version, installs the three
-# Windows programs side by side in a fresh folder, starts the finder under
-# Wine on a virtual display, prints the devices it lists, saves a screenshot
-# of its window, and takes everything down again. Nothing is sent on the
-# machine's own network.
+# missing, makes releases 1.0.0.0 and 1.0.0.1 with the release command (signed
+# with a throw-away key), brings up the test LAN with a few simulated storage
+# devices and the simulated update site serving the 1.0.0.1 site tree,
+# installs 1.0.0.0 silently with its setup program, starts the installed
+# finder under Wine on a virtual display, prints the devices it lists and the
+# update state its Updater leaves, saves a screenshot of its window, and
+# takes everything down again. Nothing is sent on the machine's own network.
 #
 #   bash tools/run.sh                     (screenshot: out/screenshots/run.png)
 #   SL_SKIP_SETUP=1 bash tools/run.sh     skip the package check
@@ -40,6 +41,18 @@ tools_bin="$root/build/linux/bin"
 screenshot_dir="$root/out/screenshots"
 mkdir -p "$screenshot_dir"
 
+# Releases 1.0.0.0 and 1.0.0.1 of the Windows build this host's Wine runs,
+# signed with a key made for this run only; 1.0.0.1 is published on the
+# simulated update site.
+say "making releases 1.0.0.0 and 1.0.0.1 (tools/release.sh, throw-away signing key)"
+releases="$SL_WORLD_DIR/release"
+bash tools/release.sh --new-key "$SL_WORLD_DIR/release-key.pem" >/dev/null || die "no signing key"
+for version in 1.0.0.0 1.0.0.1; do
+  bash tools/release.sh --version "$version" --arch "$SL_WINE_ARCH" --out "$releases" \
+    --signing-key "$SL_WORLD_DIR/release-key.pem" --site-url "http://$SL_SITE_ADDR" >/dev/null ||
+    die "release $version failed"
+done
+
 # Storage devices: one on each segment of the pc, and a third host with two
 # devices. Names in Shift_JIS, as the devices of a Japanese product send them.
 "$SL_TESTLAN" host shelf 1:198.18.2.1/16 1:198.18.2.2/16 || die "device host failed"
@@ -60,25 +73,32 @@ start_device "$SL_NS_DEV1" --name "ストレージ一号" --max-delay-ms 800
 start_device "$SL_NS_DEV2" --name "経理部NAS" --max-delay-ms 800
 start_device "$SL_RUN-shelf" --name "バックアップ{i}" --max-delay-ms 800
 
-# The update site publishes 1.0.0.1, newer than the finder's 1.0.0.0.
+site_tree="$releases/1.0.0.1/site"
+search_path=installer/solberio/search
 ip netns exec "$SL_NS_SITE" "$tools_bin/update_site" --listen "$SL_SITE_ADDR:80" \
-  --latest 1.0.0.1 --time-limit 300 --log "$SL_WORLD_DIR/site.log" \
-  >"$SL_WORLD_DIR/site.out" 2>&1 &
+  --version-file "$site_tree/$search_path/latestversion.ini" \
+  --installer-path "/$search_path/1.0.0.1/slwintool_set_up.exe" \
+  --installer-file "$site_tree/$search_path/1.0.0.1/slwintool_set_up.exe" \
+  --time-limit 300 --log "$SL_WORLD_DIR/site.log" >"$SL_WORLD_DIR/site.out" 2>&1 &
 peers+=($!)
 
-# The folder a user installs into: the three programs side by side and a
-# url.ini naming the update site.
-install="$SL_WORLD_DIR/ソルベリオ"
-mkdir -p "$install"
-cp "$SL_WINDOWS_DIST/ソルベリオ Windows Tool.exe" "$SL_WINDOWS_DIST/Updater.exe" \
-  "$SL_WINDOWS_DIST/Quenlow.exe" "$install/" || die "programs missing in $SL_WINDOWS_DIST"
-printf '[URL]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\n' \
-  "$SL_SITE_ADDR" > "$install/url.ini"
+# A silent install of 1.0.0.0 into the default folder, naming the simulated
+# update site. Wine makes no desktop menu entries for the shortcut.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+world_check_wine
+started=$(date +%s%N)
+in_pc "$SL_WINE_CMD" "$releases/1.0.0.0/slwintool_set_up.exe" /S \
+  "/UPDATESITE=http://$SL_SITE_ADDR/$search_path/latestversion.ini" >/dev/null 2>&1 ||
+  die "the silent install failed"
+install="$WINEPREFIX/drive_c/Program Files/ソルベリオ Windows Tool"
+[ -f "$install/ソルベリオ Windows Tool.exe" ] || die "nothing installed in $install"
+ms=$(( ($(date +%s%N) - started) / 1000000 ))
+echo "== installed 1.0.0.0 silently in $((ms / 1000)).$(printf '%03d' $((ms % 1000))) s into C:\\Program Files\\ソルベリオ Windows Tool:"
+ls "$install" | sed 's/^/   /'
 
 uictl() { in_pc "$SL_WINE_CMD" "$SL_WINDOWS_TOOLS_DIR/sl_uictl.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
-say "starting the finder"
-world_check_wine
+say "starting the installed finder"
 (cd "$install" && in_pc "$SL_WINE_CMD" "$install/ソルベリオ Windows Tool.exe" \
   >"$SL_WORLD_DIR/finder.out" 2>&1) &
 finder=$!
@@ -113,7 +133,7 @@ echo "Update state ($install/profile.ini):"
 sed 's/\r$//; s/^/  /' "$install/profile.ini" 2>/dev/null
 if [ -f "$install/slwintool_set_up.exe" ]; then
   echo "The Updater downloaded slwintool_set_up.exe ($(stat -c %s "$install/slwintool_set_up.exe") bytes):"
-  echo "the finder offers it at its next start."
+  echo "the setup program of 1.0.0.1, which the finder offers at its next start."
 fi
 
 uictl close @finder >/dev/null

@@ -14,7 +14,9 @@
 //   sl_uictl hold TITLE MS           shows a window with this title for MS
 //
 // TITLE: @finder (the finder's caption with its U+3000), @finder-bare
-// (without it), @app (the message boxes' title), or literal UTF-8 text.
+// (without it), @app (the message boxes' title), or literal UTF-8 text;
+// a text ending in * matches every title that begins with the rest (a setup
+// program's caption changes with its pages).
 // Output is UTF-8. Exit code 0 on success, 1 on failure or time-out.
 #include <windows.h>
 
@@ -76,7 +78,10 @@ struct Search {
 
 BOOL CALLBACK Collect(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
-    if (TextOf(window) != search->title) {
+    const std::wstring& title = search->title;
+    const bool prefix = !title.empty() && title.back() == L'*';
+    const std::wstring text = TextOf(window);
+    if (prefix ? text.rfind(title.substr(0, title.size() - 1), 0) != 0 : text != title) {
         return TRUE;
     }
     if (search->className != nullptr) {

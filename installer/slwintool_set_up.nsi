@@ -1,0 +1,228 @@
+﻿; The setup program of ソルベリオ Windows Tool: installs the three programs and
+; Uninstall.exe per machine, adds the Start-menu shortcut and the entry in
+; Programs and Features, and upgrades an installation in place. Built on
+; Linux with makensis:
+;
+;   makensis -DVERSION=A.B.C.D -DPROGRAMS=DIR -DOUTFILE=FILE [-DTARGET_AMD64] slwintool_set_up.nsi
+;
+; PROGRAMS is the folder with the three built programs. TARGET_AMD64 builds
+; the same setup as a 64-bit program, for hosts whose Wine cannot start
+; 32-bit programs (tests only); the shipped setup program is 32-bit.
+;
+; Command line: /S silent; /UPDATESITE=URL writes a url.ini naming that
+; version-file URL when the folder has none; /D=FOLDER (last, unquoted).
+Unicode true
+!ifdef TARGET_AMD64
+  Target amd64-unicode
+!endif
+
+!ifndef VERSION
+  !error "define VERSION (A.B.C.D): the product version of the programs"
+!endif
+!ifndef PROGRAMS
+  !error "define PROGRAMS: the folder with the three programs"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "slwintool_set_up.exe"
+!endif
+
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+!include "LogicLib.nsh"
+
+!define PRODUCT "ソルベリオ Windows Tool"
+!define PUBLISHER "Solberio"
+!define FINDER_EXE "ソルベリオ Windows Tool.exe"
+!define UPDATER_EXE "Updater.exe"
+!define QUENLOW_EXE "Quenlow.exe"
+!define UNINSTALLER "Uninstall.exe"
+!define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+!define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\SolberioWindowsTool"
+; The finder's main window: its caption ends in an ideographic space.
+!define FINDER_WINDOW "${PRODUCT}　"
+; Half-second steps of the wait for the finder to end: about 30 s.
+!define WAIT_STEPS 60
+
+Name "${PRODUCT}"
+Caption "${PRODUCT} ${VERSION} セットアップ"
+UninstallCaption "${PRODUCT} アンインストール"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES32\${PRODUCT}"
+; Over an existing installation, its folder is proposed.
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+!define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TITLE "${PRODUCT} ${VERSION} のセットアップへようこそ"
+!define MUI_WELCOMEPAGE_TEXT "ネットワーク上のソルベリオ ストレージを見つけ、設定画面を開くツールをインストールします。$\r$\n$\r$\nインストールを始める前に、${PRODUCT} を終了してください。$\r$\n$\r$\n続けるには [次へ] をクリックしてください。"
+!define MUI_FINISHPAGE_TITLE "${PRODUCT} のセットアップが完了しました"
+!define MUI_FINISHPAGE_TEXT "スタート メニューの「${PRODUCT}」から起動できます。$\r$\n$\r$\n[完了] をクリックしてセットアップを閉じてください。"
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Japanese"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "FileDescription" "${PRODUCT} セットアップ"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "InternalName" "slwintool_set_up"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "OriginalFilename" "slwintool_set_up.exe"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "${PUBLISHER}"
+
+; The value of /UPDATESITE=, read from the command line itself: FileFunc's
+; GetOptions would end it at the first "/" of the URL.
+Var UpdateSite
+; The programs that cannot be replaced now, one per line.
+Var ProgramsInUse
+
+Function .onInit
+  SetShellVarContext all
+  StrCpy $UpdateSite ""
+  StrLen $R1 $CMDLINE
+  StrCpy $R0 0
+  ${DoWhile} $R0 < $R1
+    StrCpy $R2 $CMDLINE 12 $R0
+    ${If} $R2 == "/UPDATESITE="
+      IntOp $R0 $R0 + 12
+      StrCpy $R3 $R0
+      ${Do}
+        StrCpy $R2 $CMDLINE 1 $R0
+        ${If} $R2 == ""
+        ${OrIf} $R2 == " "
+        ${OrIf} $R2 == '"'
+          ${ExitDo}
+        ${EndIf}
+        IntOp $R0 $R0 + 1
+      ${Loop}
+      IntOp $R4 $R0 - $R3
+      StrCpy $UpdateSite $CMDLINE $R4 $R3
+      ${ExitDo}
+    ${EndIf}
+    IntOp $R0 $R0 + 1
+  ${Loop}
+FunctionEnd
+
+; Adds the program to $ProgramsInUse when it exists and cannot be opened for
+; writing (a running program's file cannot).
+!macro CheckReplaceable NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    ClearErrors
+    FileOpen $R5 "$INSTDIR\${NAME}" a
+    ${If} ${Errors}
+      StrCpy $ProgramsInUse "$ProgramsInUse$\r$\n${NAME}"
+    ${Else}
+      FileClose $R5
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Waits, bounded, until the finder has ended and every program of an
+; existing installation can be replaced. Started by the finder after Yes on
+; its offer, this setup runs while the finder is still closing.
+Function WaitUntilReplaceable
+  StrCpy $R6 0
+  ${Do}
+    StrCpy $ProgramsInUse ""
+    System::Call 'user32::FindWindowW(p 0, w "${FINDER_WINDOW}") p .R7'
+    ${If} $R7 P<> 0
+      StrCpy $ProgramsInUse "$\r$\n${FINDER_EXE}"
+    ${Else}
+      !insertmacro CheckReplaceable "${FINDER_EXE}"
+      !insertmacro CheckReplaceable "${UPDATER_EXE}"
+      !insertmacro CheckReplaceable "${QUENLOW_EXE}"
+    ${EndIf}
+    ${If} $ProgramsInUse == ""
+    ${OrIf} $R6 >= ${WAIT_STEPS}
+      ${ExitDo}
+    ${EndIf}
+    Sleep 500
+    IntOp $R6 $R6 + 1
+  ${Loop}
+FunctionEnd
+
+Section "Install"
+  SetShellVarContext all
+  ; Nothing is replaced unless everything can be: never a mixed set of
+  ; old and new programs.
+  ${Do}
+    Call WaitUntilReplaceable
+    ${If} $ProgramsInUse == ""
+      ${ExitDo}
+    ${EndIf}
+    DetailPrint "使用中のプログラム:$ProgramsInUse"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "次のプログラムが使用中のため、更新できません。$ProgramsInUse$\r$\n$\r$\n${PRODUCT} を終了してから [再試行] をクリックしてください。[キャンセル] をクリックするとセットアップを中止します。" /SD IDCANCEL IDRETRY +2
+    Abort "使用中のプログラムがあるため、セットアップを中止しました。"
+  ${Loop}
+
+  SetOutPath "$INSTDIR"
+  SetOverwrite on
+  File "${PROGRAMS}/${FINDER_EXE}"
+  File "${PROGRAMS}/${UPDATER_EXE}"
+  File "${PROGRAMS}/${QUENLOW_EXE}"
+  ; profile.ini and url.ini are the user's: never written over. A url.ini
+  ; of /UPDATESITE= is only made where none exists.
+  ${If} $UpdateSite != ""
+  ${AndIfNot} ${FileExists} "$INSTDIR\url.ini"
+    FileOpen $R0 "$INSTDIR\url.ini" w
+    FileWrite $R0 "[URL]$\r$\nUpdateSiteURL=$UpdateSite$\r$\n"
+    FileClose $R0
+  ${EndIf}
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  CreateShortCut "${SHORTCUT}" "$INSTDIR\${FINDER_EXE}"
+
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\${FINDER_EXE}"
+  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  ${GetSize} "$INSTDIR" "/S=0K" $R0 $R1 $R2
+  IntFmt $R0 "0x%08X" $R0
+  WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" "$R0"
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  ; Leave the folder, so that nothing holds it.
+  SetOutPath "$TEMP"
+SectionEnd
+
+Function un.onInit
+  SetShellVarContext all
+FunctionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  ; Quenlow first: it resets the recorded download, so that an installer
+  ; left in the folder is deleted at a later start after a reinstall. A
+  ; missing Quenlow does not stop the removal; a hanging one is ended.
+  ; Without a profile.ini there is nothing to reset, and a profile made by
+  ; Quenlow alone would keep url.ini from taking effect at a reinstall.
+  ${If} ${FileExists} "$INSTDIR\${QUENLOW_EXE}"
+  ${AndIf} ${FileExists} "$INSTDIR\profile.ini"
+    nsExec::Exec /TIMEOUT=30000 '"$INSTDIR\${QUENLOW_EXE}"'
+    Pop $R0
+    DetailPrint "${QUENLOW_EXE}: $R0"
+  ${EndIf}
+  Delete "$INSTDIR\${FINDER_EXE}"
+  Delete "$INSTDIR\${UPDATER_EXE}"
+  Delete "$INSTDIR\${QUENLOW_EXE}"
+  Delete "${SHORTCUT}"
+  DeleteRegKey HKLM "${UNINST_KEY}"
+  ; Kept: profile.ini, url.ini, slwintool.log and a downloaded installer.
+  ; The folder goes only when nothing else is left in it.
+  Delete "$INSTDIR\${UNINSTALLER}"
+  SetOutPath "$TEMP"
+  RMDir "$INSTDIR"
+SectionEnd
