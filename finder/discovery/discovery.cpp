@@ -132,7 +132,7 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe) {
 
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
                            std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
-                           std::size_t* readyCount) {
+                           std::size_t* readyCount, std::chrono::milliseconds wait) {
     // Sockets that were never made take no part; the set holds each handle
     // once and at most as many as the platform's set can.
     std::vector<SocketId> watched;
@@ -148,7 +148,7 @@ int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
     }
     std::vector<bool> ready;
     if (!watched.empty()) {
-        net.WaitReadable(watched, kCycleWait, ready);
+        net.WaitReadable(watched, wait, ready);
     }
     ready.resize(watched.size(), false);
 
