@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "finder/discovery/discovery_net.h"
+#include "platform/text.h"
 
 namespace discovery {
 
@@ -68,11 +69,13 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe);
 // readyCount, when given, gets the number of sockets that were ready, read
 // successfully or not: a cycle whose only datagram could not be read (too
 // long, or an error report) was not silent. wait: the longest wait for the
-// first datagram (shorter only for the last cycle of a search).
+// first datagram (shorter only for the last cycle of a search). encoding:
+// how the answers' bytes are read.
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
                            std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
                            std::size_t* readyCount = nullptr,
-                           std::chrono::milliseconds wait = kCycleWait);
+                           std::chrono::milliseconds wait = kCycleWait,
+                           plat::TextEncoding encoding = plat::TextEncoding::Ansi);
 
 // Consecutive cycles of unreadable datagrams only after which a search ends
 // all the same, so a socket that keeps failing cannot hold it forever.

@@ -9,7 +9,8 @@
 
 using namespace discovery;
 
-unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds limit) {
+unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds limit,
+                   plat::TextEncoding answers) {
     host->NotifySearchStart();
     std::atomic<std::int32_t>& stop = host->StopSearchFlag();
     // A stop asked before this point belongs to the previous search.
@@ -42,7 +43,7 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
         }
         std::size_t ready = 0;
         if (ReceiveSearchResponses(net, probe.sockets, responses, senders, &ready,
-                                   std::min(left, kCycleWait)) == 0) {
+                                   std::min(left, kCycleWait), answers) == 0) {
             // Only a cycle in which nothing came is silence. One whose datagrams
             // could not be read (a datagram over 4096 bytes, an error report)
             // must not end the search before the answers queued behind it.
