@@ -5,9 +5,14 @@
 # probe to the first notice, and the end of the search after the last answer
 # (designed: 3 s plus the handling of the last cycle). A "burst" run has
 # every device answer at once (natively), so the answers queue on the one
-# socket and are read one per receive cycle.
+# socket and are read one per receive cycle. A "slfind" run has slfind --json
+# list the devices answering over MX and adds: the time from the first
+# answer's sending to slfind's first line (stamped as it comes out of the
+# pipe), the end of the process after the last answer, and its peak memory
+# (/usr/bin/time -v).
 #
 #   tools/bench_discovery.sh [COUNTS...]     (default: 50 250)
+#   SL_BENCH_TARGETS="native wine burst slfind" (default: all four)
 #
 # Inside a test LAN (SL_RUN and SL_TESTLAN set, as tools/test.sh exports
 # them) it adds its own hosts to it; otherwise it brings up a LAN of its own
@@ -21,7 +26,9 @@ counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(50 250)
 bin=${SL_TOOLS_DIR:-$here/build/linux/bin}
 winbin=${SL_WINDOWS_TOOLS_DIR:-$here/build/windows/bin}
-[ -x "$bin/sl_search" ] && [ -x "$bin/sl_simdevice" ] || {
+slfind=${SL_SLFIND:-$here/dist/linux/slfind}
+targets=(${SL_BENCH_TARGETS:-native wine burst slfind})
+[ -x "$bin/sl_search" ] && [ -x "$bin/sl_simdevice" ] && [ -x "$slfind" ] || {
   echo "bench: build the linux preset first" >&2; exit 1; }
 
 own_lan=0
@@ -69,6 +76,30 @@ report() {
     }'
 }
 
+# report_slfind LABEL STAMPED_OUTPUT RECORD SEARCH_ADDRESS PREFIX TIME_FILE
+report_slfind() {
+  local label=$1 out=$2 record=$3 src=$4 prefix=$5 timefile=$6
+  local found answered first_answer last_answer first_line end_t peak
+  found=$(grep -c "\"address\":\"$prefix" "$out" || true)
+  answered=$(grep '"event":"answer"' "$record" | grep "\"to\":\"$src\"" | grep -c '"ok":true' || true)
+  first_answer=$(grep '"event":"answer"' "$record" | grep "\"to\":\"$src\"" |
+                 sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p' | sort -n | head -1)
+  last_answer=$(grep '"event":"answer"' "$record" | grep "\"to\":\"$src\"" |
+                sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p' | sort -n | tail -1)
+  first_line=$(grep -m1 '"address"' "$out" | cut -f1)
+  end_t=$(grep 'END$' "$out" | cut -f1)
+  peak=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$timefile")
+  awk -v label="$label" -v found="$found" -v answered="$answered" -v fa="$first_answer" \
+      -v la="$last_answer" -v fl="$first_line" -v et="$end_t" -v peak="$peak" '
+    BEGIN {
+      printf "%-24s found %d of %d answering", label, found, answered
+      if (fa != "" && fl != "") printf "; first answer->first line %.1f ms", fl - fa
+      if (la != "" && et != "") printf "; end after last answer %.0f ms", et - la
+      if (peak != "") printf "; peak memory %.1f MB", peak / 1024
+      printf "\n"
+    }'
+}
+
 "$SL_TESTLAN" host bsearch 1:198.18.80.1/16 >/dev/null
 "$SL_TESTLAN" host bdev 1:198.18.81.1/16 >/dev/null
 ns_search="$SL_RUN-bsearch"
@@ -83,7 +114,7 @@ for n in "${counts[@]}"; do
   addresses=()
   for ((i = 1; i <= n; i++)); do addresses+=(--address "198.18.81.$i"); done
 
-  for target in native wine burst; do
+  for target in "${targets[@]}"; do
     delay=3000
     if [ "$target" = burst ]; then delay=0; fi
     if [ "$target" = wine ]; then
@@ -99,7 +130,14 @@ for n in "${counts[@]}"; do
       --max-delay-ms "$delay" --seed "$n" --record "$record" --ready "$work/ready" --time-limit 40 &
     sim=$!
     for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.05; done
-    if [ "$target" != wine ]; then
+    if [ "$target" = slfind ]; then
+      # Each line stamped (wall-clock ms) as it leaves the pipe; END when
+      # slfind has closed it by ending.
+      (cd "$work" && timeout 60 ip netns exec "$ns_search" /usr/bin/time -v -o "$work/time-$n" \
+        "$slfind" --json | perl -MTime::HiRes=time -ne \
+        'printf "%.1f\t%s", time() * 1000, $_; END { printf "%.1f\tEND\n", time() * 1000 }') > "$out"
+      src=198.18.80.1
+    elif [ "$target" != wine ]; then
       (cd "$work" && timeout 60 ip netns exec "$ns_search" "$bin/sl_search" --log "$work/n.log") > "$out"
       src=198.18.80.1
     else
@@ -109,6 +147,10 @@ for n in "${counts[@]}"; do
     fi
     kill "$sim" 2>/dev/null || true
     wait "$sim" 2>/dev/null || true
-    report "$target, $n devices" "$out" "$record" "$src" "198.18.81."
+    if [ "$target" = slfind ]; then
+      report_slfind "slfind, $n devices" "$out" "$record" "$src" "198.18.81." "$work/time-$n"
+    else
+      report "$target, $n devices" "$out" "$record" "$src" "198.18.81."
+    fi
   done
 done

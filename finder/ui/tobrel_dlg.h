@@ -1,6 +1,7 @@
 // The finder's main dialog: the device list, the search states of its two
 // buttons, the device page, the context menu, Ctrl+O, the About entry of the
-// system menu, and the close that stops the search worker.
+// system menu, the close that hides the window and stops the search worker,
+// and the list's and icons' sizes for the display's DPI.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,7 @@
 
 #include "finder/discovery/search_host.h"
 #include "platform/win32/dialog.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/list_view.h"
 #include "platform/win32/thread.h"
 
@@ -70,19 +72,28 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     win::HandlerResult OnListItemChanged(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnMenuSettings(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnListRightClick(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     void InitDeviceList();
     void AddDeviceRow(int index, const std::wstring& name, const std::wstring& address);
+    // The window and taskbar icons at the sizes for dpi.
+    void LoadIcons(UINT dpi);
     bool StartSearch();
     // Close steps 1 to 3: stop request, wait for the worker, empty the table.
     void StopSearchAndWait();
+    // A close hides the window first: the worker may take up to a receive
+    // cycle to see the stop request.
+    void HideForClose();
     void OpenDevicePage();
     void SetItemCaption(int id, const wchar_t* text);
     void EnableItem(int id, bool enable);
 
     static unsigned __stdcall SearchThreadEntry(void* self);
 
-    HICON m_hAppIcon = nullptr;
+    // The DPI the list's columns and the icons are sized for.
+    UINT m_nDpi = win::kDefaultDpi;
+    win::CIconHandle m_bigIcon;
+    win::CIconHandle m_smallIcon;
     win::CListView m_listDevices;
     DeviceTable m_mapDevices;
     std::unique_ptr<win::CWorkerThread> m_pSearchThread;

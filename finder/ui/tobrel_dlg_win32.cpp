@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <utility>
+
 #include "finder/discovery/search_worker.h"
 #include "finder/ui/about_dlg.h"
 #include "finder/ui/dialog_logic.h"
@@ -26,9 +28,7 @@ void ShellOpenPage(HWND owner, const std::wstring& url) {
 CTobrelDlg::CTobrelDlg()
     : CDialogImpl(IDD_TOBREL_DIALOG),
       m_pfnSearchProc(&SearchThreadProc),
-      m_fnOpenPage(&ShellOpenPage) {
-    m_hAppIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
-}
+      m_fnOpenPage(&ShellOpenPage) {}
 
 CTobrelDlg::~CTobrelDlg() {
     // However the dialog goes, the worker must not outlive it.
@@ -59,6 +59,7 @@ std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
         win::OnCommand(ID_MENU_SETTINGS, &D::OnMenuSettings),
         win::OnCommand(ID_MENU_SETTINGS, &D::OnMenuSettings, 1),  // as an accelerator
         win::OnNotify(NM_RCLICK, IDC_LIST_DEVICES, &D::OnListRightClick),
+        win::OnMessage(WM_DPICHANGED, &D::OnDpiChanged),
     };
     return table;
 }
@@ -67,7 +68,8 @@ bool CTobrelDlg::OnInitDialog() {
     m_listDevices.Attach(Item(IDC_LIST_DEVICES));
 
     win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
-    win::SetWindowIcons(Hwnd(), m_hAppIcon);
+    m_nDpi = win::WindowDpi(Hwnd());
+    LoadIcons(m_nDpi);
 
     InitDeviceList();
 
@@ -80,9 +82,45 @@ bool CTobrelDlg::OnInitDialog() {
 }
 
 void CTobrelDlg::InitDeviceList() {
-    m_listDevices.InsertColumn(0, finder::kColumnName, finder::kColumnWidth);
-    m_listDevices.InsertColumn(1, finder::kColumnAddress, finder::kColumnWidth);
+    // The widths are pixels at 96 DPI.
+    const int width = win::ScaleForDpi(finder::kColumnWidth, m_nDpi);
+    m_listDevices.InsertColumn(0, finder::kColumnName, width);
+    m_listDevices.InsertColumn(1, finder::kColumnAddress, width);
     m_listDevices.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+}
+
+void CTobrelDlg::LoadIcons(UINT dpi) {
+    win::CIconHandle big = win::LoadIconForDpi(IDR_MAINFRAME, false, dpi);
+    win::CIconHandle little = win::LoadIconForDpi(IDR_MAINFRAME, true, dpi);
+    SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.Get()));
+    SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(little.Get()));
+    // The window no longer uses the old ones.
+    m_bigIcon = std::move(big);
+    m_smallIcon = std::move(little);
+}
+
+win::HandlerResult CTobrelDlg::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    // The window moved to a monitor of another scale (per-monitor awareness).
+    const UINT dpi = LOWORD(wParam);
+    if (dpi == 0 || dpi == m_nDpi) {
+        return std::nullopt;
+    }
+    // Widths the user dragged keep their share.
+    for (int column = 0; column < 2; ++column) {
+        const int width = m_listDevices.ColumnWidth(column);
+        m_listDevices.SetColumnWidth(
+            column, MulDiv(width, static_cast<int>(dpi), static_cast<int>(m_nDpi)));
+    }
+    m_nDpi = dpi;
+    LoadIcons(dpi);
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        SetWindowPos(Hwnd(), nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // The dialog manager goes on to scale the font and the controls, which
+    // keep their places in dialog units.
+    return std::nullopt;
 }
 
 bool CTobrelDlg::StartSearch() {
@@ -127,7 +165,10 @@ void CTobrelDlg::StopSearchAndWait() {
     ClearDevices(m_mapDevices);
 }
 
+void CTobrelDlg::HideForClose() { ShowWindow(Hwnd(), SW_HIDE); }
+
 void CTobrelDlg::OnOK() {
+    HideForClose();
     if (m_pSearchThread) {
         StopSearchAndWait();
     }
@@ -135,6 +176,7 @@ void CTobrelDlg::OnOK() {
 }
 
 void CTobrelDlg::OnCancel() {
+    HideForClose();
     if (m_pSearchThread) {
         StopSearchAndWait();
     }
@@ -142,6 +184,7 @@ void CTobrelDlg::OnCancel() {
 }
 
 win::HandlerResult CTobrelDlg::OnClose(WPARAM, LPARAM) {
+    HideForClose();
     StopSearchAndWait();
     return std::nullopt;  // the dialog manager turns the close into IDCANCEL
 }
@@ -282,14 +325,14 @@ win::HandlerResult CTobrelDlg::OnSysCommand(WPARAM wParam, LPARAM) {
 }
 
 win::HandlerResult CTobrelDlg::OnPaint(WPARAM, LPARAM) {
-    if (!win::PaintIconIfMinimized(Hwnd(), m_hAppIcon)) {
+    if (!win::PaintIconIfMinimized(Hwnd(), m_bigIcon.Get())) {
         return std::nullopt;  // the dialog's own painting
     }
     return 0;
 }
 
 win::HandlerResult CTobrelDlg::OnQueryDragIcon(WPARAM, LPARAM) {
-    return reinterpret_cast<LRESULT>(m_hAppIcon);
+    return reinterpret_cast<LRESULT>(m_bigIcon.Get());
 }
 
 void CTobrelDlg::SetItemCaption(int id, const wchar_t* text) { SetWindowTextW(Item(id), text); }

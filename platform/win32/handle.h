@@ -49,7 +49,14 @@ struct MenuHandleTraits {
     static void Close(HMENU h) { DestroyMenu(h); }
 };
 
+struct IconHandleTraits {
+    static HICON Invalid() { return nullptr; }
+    static bool IsValid(HICON h) { return h != nullptr; }
+    static void Close(HICON h) { DestroyIcon(h); }
+};
+
 using CHandle = CUniqueHandle<HANDLE, KernelHandleTraits>;
 using CMenuHandle = CUniqueHandle<HMENU, MenuHandleTraits>;
+using CIconHandle = CUniqueHandle<HICON, IconHandleTraits>;
 
 }  // namespace win

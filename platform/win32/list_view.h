@@ -14,6 +14,8 @@ class CListView {
 
     // Column with its sub-item index equal to its position; left aligned.
     int InsertColumn(int index, const std::wstring& title, int width);
+    int ColumnWidth(int index) const;
+    bool SetColumnWidth(int index, int width);
     // Replaces every extended style with these.
     void SetExtendedStyle(DWORD styles);
     // A text-only row; the index the row actually got, or -1.

@@ -17,6 +17,14 @@ int CListView::InsertColumn(int index, const std::wstring& title, int width) {
         SendMessageW(m_hWnd, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column)));
 }
 
+int CListView::ColumnWidth(int index) const {
+    return static_cast<int>(SendMessageW(m_hWnd, LVM_GETCOLUMNWIDTH, index, 0));
+}
+
+bool CListView::SetColumnWidth(int index, int width) {
+    return SendMessageW(m_hWnd, LVM_SETCOLUMNWIDTH, index, MAKELPARAM(width, 0)) != FALSE;
+}
+
 void CListView::SetExtendedStyle(DWORD styles) {
     // A zero mask replaces every extended style.
     SendMessageW(m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, styles);

@@ -20,6 +20,7 @@
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
 #include "finder/ui/tobrel_dlg.h"
+#include "tests/support/manifest_check.h"
 #include "tests/support/window_answerer.h"
 
 namespace {
@@ -59,6 +60,8 @@ Script g_script;
 std::atomic<int> g_runs{0};
 std::atomic<int> g_finished{0};
 std::atomic<bool> g_stopSeen{false};
+// Whether the dialog was on screen when the worker saw the stop request.
+std::atomic<bool> g_visibleAtStop{true};
 HANDLE g_release = nullptr;  // manual-reset event
 
 void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intptr_t& index) {
@@ -86,6 +89,7 @@ unsigned FakeSearch(ISearchHost* host) {
         for (int i = 0; i < 1000; ++i) {
             if (host->StopSearchFlag() != 0) {
                 g_stopSeen = true;
+                g_visibleAtStop = IsWindowVisible(static_cast<CTobrelDlg*>(host)->Hwnd()) != FALSE;
                 break;
             }
             if (WaitForSingleObject(g_release, 10) == WAIT_OBJECT_0) {
@@ -108,6 +112,7 @@ class FinderDialog : public ::testing::Test {
         g_runs = 0;
         g_finished = 0;
         g_stopSeen = false;
+        g_visibleAtStop = true;
         g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
@@ -443,7 +448,7 @@ TEST_F(FinderDialog, CtrlOOpensOncePerKeyDownAutoRepeatIncluded) {
     EXPECT_FALSE(dialog->IsEnded());
 }
 
-TEST_F(FinderDialog, CloseDuringASearchWaitsForTheWorkerAndEmptiesTheTable) {
+TEST_F(FinderDialog, CloseDuringASearchHidesTheWindowWaitsForTheWorkerAndEmptiesTheTable) {
     REQUIRE_WINE_IN_TEST_LAN();
     g_script.devices = {kThree[0]};
     g_script.holdAfterDevices = true;
@@ -451,9 +456,12 @@ TEST_F(FinderDialog, CloseDuringASearchWaitsForTheWorkerAndEmptiesTheTable) {
     g_script.late = {kThree[1]};
     Open();
     ASSERT_TRUE(PumpUntil([this] { return Rows() == 1; }));
+    ASSERT_TRUE(IsWindowVisible(dialog->Hwnd()));
     SendMessageW(dialog->Hwnd(), WM_CLOSE, 0, 0);
-    // Returned: the worker saw the stop flag, reported, and ended.
+    // Returned: the worker saw the stop flag, reported, and ended; the
+    // window had gone from the screen before it was asked to stop.
     EXPECT_TRUE(g_stopSeen);
+    EXPECT_FALSE(g_visibleAtStop);
     EXPECT_EQ(g_finished, 1);
     EXPECT_EQ(Rows(), 2);
     EXPECT_EQ(dialog->DeviceCount(), 0u);
@@ -469,6 +477,8 @@ TEST_F(FinderDialog, EnterAndEscapeStopTheWorkerFirst) {
         g_script.devices = {kThree[0]};
         g_script.holdAfterDevices = true;
         g_finished = 0;
+        g_stopSeen = false;
+        g_visibleAtStop = true;
         Open();
         ASSERT_TRUE(PumpUntil([this] { return Rows() == 1; }));
         SetFocus(list);
@@ -481,6 +491,8 @@ TEST_F(FinderDialog, EnterAndEscapeStopTheWorkerFirst) {
         ASSERT_TRUE(PumpUntil([this] { return dialog->IsEnded(); }));
         EXPECT_EQ(dialog->Result(), key == VK_RETURN ? IDOK : IDCANCEL);
         EXPECT_EQ(g_finished, 1);
+        EXPECT_TRUE(g_stopSeen);
+        EXPECT_FALSE(g_visibleAtStop);
         EXPECT_EQ(dialog->DeviceCount(), 0u);
         dialog.reset();
     }
@@ -589,5 +601,60 @@ TEST_F(FinderDialog, MinimizedWindowPaintsTheIconAndRestores) {
     ShowWindow(dialog->Hwnd(), SW_RESTORE);
     PumpIdle();
     EXPECT_FALSE(IsIconic(dialog->Hwnd()));
+    EXPECT_EQ(Rows(), 3);
+}
+
+// The suite carries the finder's resources, its manifest among them.
+TEST(FinderManifest, PerMonitorDpiAwareForWindows7To11) {
+    testsupport::ExpectDpiAwareManifestForWindows7To11();
+}
+
+TEST_F(FinderDialog, ColumnsAndIconsFollowTheDpi) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    HWND window = dialog->Hwnd();
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    auto columnWidth = [this](int column) {
+        return static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    };
+    auto iconWidth = [window](WPARAM which) {
+        ICONINFO info{};
+        HICON icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0));
+        if (icon == nullptr || !GetIconInfo(icon, &info)) {
+            return 0;
+        }
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof(bitmap),
+                   &bitmap);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        return static_cast<int>(bitmap.bmWidth);
+    };
+    // Opened at the display's DPI: 200 pixels at 96 DPI.
+    EXPECT_EQ(columnWidth(0), MulDiv(200, dpi, 96));
+    EXPECT_EQ(columnWidth(1), MulDiv(200, dpi, 96));
+    EXPECT_EQ(iconWidth(ICON_BIG), GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(iconWidth(ICON_SMALL), GetSystemMetrics(SM_CXSMICON));
+
+    // Moved to a monitor of twice the scale; one column was dragged before.
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(150, 0));
+    RECT before;
+    GetWindowRect(window, &before);
+    RECT suggested{before.left + 10, before.top + 20,
+                   before.left + 10 + 2 * (before.right - before.left),
+                   before.top + 20 + 2 * (before.bottom - before.top)};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(columnWidth(0), 300);
+    EXPECT_EQ(columnWidth(1), 2 * MulDiv(200, dpi, 96));
+    EXPECT_EQ(iconWidth(ICON_BIG), 2 * GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(iconWidth(ICON_SMALL), 2 * GetSystemMetrics(SM_CXSMICON));
+    RECT after;
+    GetWindowRect(window, &after);
+    EXPECT_TRUE(EqualRect(&after, &suggested));
+    EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0),
+              SendMessageW(window, WM_GETICON, ICON_BIG, 0));
     EXPECT_EQ(Rows(), 3);
 }

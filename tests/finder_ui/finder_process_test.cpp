@@ -3,14 +3,18 @@
 // against simulated devices, the device page handed to the shell, and the
 // close during a search. Windows helpers drive it: sl_uictl (windows, list,
 // buttons, message boxes) and sl_recorder (stand-in for the Updater, the
-// installer and the browser; it records its command line).
+// installer and the browser; it records its command line). Also: the search
+// that ends at its bound, the window that goes at once on a close, and the
+// window's size at 144 DPI.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +41,67 @@ using testsupport::Lines;
 using testsupport::WindowsPath;
 constexpr int kRefresh = 1001;
 constexpr int kSettings = 1002;
+using Clock = std::chrono::steady_clock;
+
+long long Ms(Clock::duration duration) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
+// The finder's window as sl_uictl measures it, in device pixels.
+struct Geometry {
+    bool visible = false;
+    int width = 0;
+    int height = 0;
+    int clientWidth = 0;
+    int clientHeight = 0;
+    int column0 = 0;
+    int column1 = 0;
+};
+
+std::optional<Geometry> ParseGeometry(const std::string& line) {
+    Geometry g;
+    int visible = 0;
+    if (std::sscanf(line.c_str(), "visible=%d window=%dx%d client=%dx%d columns=%d,%d", &visible,
+                    &g.width, &g.height, &g.clientWidth, &g.clientHeight, &g.column0,
+                    &g.column1) != 7) {
+        return std::nullopt;
+    }
+    g.visible = visible != 0;
+    return g;
+}
+
+// The prefix's display DPI (HKCU\Control Panel\Desktop, LogPixels), which
+// each Wine program reads as it starts; put back as it was on the way out.
+class LogPixelsSetting {
+  public:
+    LogPixelsSetting() {
+        const ProcessResult query =
+            RunProcess(testsupport::UnderWine({"reg", "query", kKey, "/v", "LogPixels"}));
+        const std::size_t hex = query.out.find("0x");
+        if (query.exitCode == 0 && hex != std::string::npos) {
+            previous_ = std::strtol(query.out.c_str() + hex + 2, nullptr, 16);
+        }
+    }
+    ~LogPixelsSetting() {
+        if (previous_) {
+            Set(*previous_);
+        } else {
+            RunProcess(testsupport::UnderWine({"reg", "delete", kKey, "/v", "LogPixels", "/f"}));
+        }
+    }
+    LogPixelsSetting(const LogPixelsSetting&) = delete;
+    LogPixelsSetting& operator=(const LogPixelsSetting&) = delete;
+
+    bool Set(long dpi) {
+        return RunProcess(testsupport::UnderWine({"reg", "add", kKey, "/v", "LogPixels", "/t",
+                                                  "REG_DWORD", "/d", std::to_string(dpi), "/f"}))
+                   .exitCode == 0;
+    }
+
+  private:
+    static constexpr char kKey[] = "HKCU\\Control Panel\\Desktop";
+    std::optional<long> previous_;
+};
 
 class FinderProcess : public ::testing::Test {
   protected:
@@ -77,10 +142,25 @@ class FinderProcess : public ::testing::Test {
         const auto lines = Lines(Uictl({"button", "@finder", std::to_string(id)}).out);
         return lines.empty() ? "" : lines[0];
     }
+    std::optional<Geometry> WindowGeometry() {
+        const auto lines = Lines(Uictl({"geometry", "@finder"}).out);
+        return lines.empty() ? std::nullopt : ParseGeometry(lines[0]);
+    }
+    // The whole display, when the run keeps screenshots.
+    void Screenshot(const std::string& name) {
+        if (const auto shots = testsupport::Env("SL_SCREENSHOT_DIR")) {
+            const fs::path shot = fs::path(*shots) / name;
+            fs::create_directories(shot.parent_path());
+            const ProcessResult taken = RunProcess({"import", "-window", "root", shot.string()});
+            EXPECT_EQ(taken.exitCode, 0) << taken.err;
+            std::cout << "screenshot: " << shot.string() << std::endl;
+        }
+    }
 
-    BackgroundProcess& StartFinder() {
+    BackgroundProcess& StartFinder(std::vector<std::string> env = {}) {
         ProcessOptions options;
         options.cwd = dir_.string();
+        options.extraEnv = std::move(env);
         finders_.emplace_back(testsupport::UnderWine({(dir_ / kFinderExe).string()}), options);
         return finders_.back();
     }
@@ -150,13 +230,7 @@ TEST_F(FinderProcess, ListsSimulatedDevicesOpensThePageSearchesAgainAndCloses) {
         << rows[0] << " | " << rows[1];
     EXPECT_EQ(Button(kSettings), "設定\t0");
 
-    if (const auto shots = testsupport::Env("SL_SCREENSHOT_DIR")) {
-        const fs::path shot = fs::path(*shots) / "finder_devices.png";
-        fs::create_directories(shot.parent_path());
-        const ProcessResult taken = RunProcess({"import", "-window", "root", shot.string()});
-        EXPECT_EQ(taken.exitCode, 0) << taken.err;
-        std::cout << "screenshot: " << shot.string() << std::endl;
-    }
+    Screenshot("finder_devices.png");
 
     // Select the second row and press 設定: its page goes to the shell.
     ASSERT_EQ(Uictl({"select", "@finder", "1"}).exitCode, 0);
@@ -233,4 +307,105 @@ TEST_F(FinderProcess, InstallerOfferRefusedStartsTheUpdaterAndOpensTheDialog) {
               std::vector<std::string>{NoArgumentsCall(dir_ / "Updater.exe")});
     EXPECT_TRUE(Calls(dir_ / "slwintool_set_up.exe").empty());
     EXPECT_TRUE(fs::exists(dir_ / "slwintool_set_up.exe"));
+}
+
+// A close during a search: the window leaves the screen at once, and the
+// program ends once its worker has seen the stop request at the end of its
+// receive cycle (no device answers here: up to 3 s).
+TEST_F(FinderProcess, CloseDuringASearchHidesTheWindowAtOnce) {
+    BackgroundProcess& finder = StartFinder();
+    ASSERT_TRUE(WaitWindow()) << finder.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "検索中...\t0"; }, 10s));
+    const auto shown = WindowGeometry();
+    ASSERT_TRUE(shown && shown->visible);
+
+    ASSERT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+    // From the moment the close request has been posted.
+    const auto closed = Clock::now();
+    bool hidden = false;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto now = WindowGeometry();
+            hidden = now && !now->visible;
+            return hidden || !now;
+        },
+        5s));
+    const auto hiddenAfter = Clock::now() - closed;
+    const bool runningWhenHidden = finder.Running();
+    ASSERT_TRUE(finder.Wait(20s).has_value()) << "the finder did not end after its close";
+    const auto endedAfter = Clock::now() - closed;
+    std::cout << "hidden after " << Ms(hiddenAfter) << " ms, ended after " << Ms(endedAfter)
+              << " ms" << std::endl;
+    EXPECT_TRUE(hidden) << "the window stayed on screen until it went";
+    EXPECT_TRUE(runningWhenHidden) << "the worker ended before the window was seen hidden";
+    EXPECT_LT(hiddenAfter, 1s);
+}
+
+// A device that never stops answering (every second, so no receive cycle is
+// ever silent): each search ends at its bound, shortened here to 5 s, with
+// the device listed once, and 更新 comes back.
+TEST_F(FinderProcess, NeverEndingAnswersEndTheSearchAtItsBound) {
+    lantest::SimDevice chatty(lan_.dev1Ns,
+                              {"--name", "おしゃべり", "--encoding", "sjis", "--max-delay-ms", "0",
+                               "--repeat-ms", "1000"},
+                              temp_.Path(), "chatty");
+    ASSERT_TRUE(chatty.Ready());
+    BackgroundProcess& finder = StartFinder({"SL_SEARCH_LIMIT_MS=5000"});
+    ASSERT_TRUE(WaitWindow()) << finder.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 20s));
+    EXPECT_EQ(Rows(), std::vector<std::string>{"おしゃべり\t" + lan_.dev1Addr});
+
+    // Timed from the click: the search starts at once and runs to its bound.
+    const auto clicked = Clock::now();
+    ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kRefresh)}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 20s, 50ms))
+        << "the search did not end";
+    const auto took = Clock::now() - clicked;
+    std::cout << "second search ended after " << Ms(took) << " ms" << std::endl;
+    EXPECT_GE(took, 4500ms);
+    EXPECT_LT(took, 9s);
+    EXPECT_EQ(Rows(), std::vector<std::string>{"おしゃべり\t" + lan_.dev1Addr});
+    EXPECT_NE(ReadFile(dir_ / "slwintool.log").find("res end"), std::string::npos);
+}
+
+// At 144 DPI the window and its list's columns are 1.5 times their size at
+// 96 DPI. The window's size follows its font in dialog units, so it may
+// differ from 1.5 by the rounding of the font's average character width.
+TEST_F(FinderProcess, At144DpiTheWindowAndItsColumnsAreOneAndAHalfTimesAsLarge) {
+    lantest::SimDevice dev1(lan_.dev1Ns, {"--name", "ストレージ一号", "--encoding", "sjis"},
+                            temp_.Path(), "dev1");
+    ASSERT_TRUE(dev1.Ready());
+    LogPixelsSetting logPixels;
+    auto measure = [&](long dpi) -> std::optional<Geometry> {
+        EXPECT_TRUE(logPixels.Set(dpi));
+        BackgroundProcess& finder = StartFinder();
+        EXPECT_TRUE(WaitWindow()) << finder.Errors();
+        EXPECT_TRUE(
+            WaitFor([&] { return Rows().size() == 1 && Button(kRefresh) == "更新\t1"; }, 30s));
+        const auto geometry = WindowGeometry();
+        Screenshot("finder_" + std::to_string(dpi) + "dpi.png");
+        Uictl({"close", "@finder"});
+        EXPECT_TRUE(finder.Wait(20s).has_value());
+        return geometry;
+    };
+    const auto at96 = measure(96);
+    const auto at144 = measure(144);
+    ASSERT_TRUE(at96 && at144);
+    std::cout << "96 DPI: window " << at96->width << "x" << at96->height << ", client "
+              << at96->clientWidth << "x" << at96->clientHeight << ", columns " << at96->column0
+              << "," << at96->column1 << "; 144 DPI: window " << at144->width << "x"
+              << at144->height << ", client " << at144->clientWidth << "x" << at144->clientHeight
+              << ", columns " << at144->column0 << "," << at144->column1 << std::endl;
+    EXPECT_EQ(at96->column0, 200);
+    EXPECT_EQ(at96->column1, 200);
+    EXPECT_EQ(at144->column0, 300);
+    EXPECT_EQ(at144->column1, 300);
+    for (const auto& [large, normal] :
+         {std::pair{at144->width, at96->width}, std::pair{at144->height, at96->height},
+          std::pair{at144->clientWidth, at96->clientWidth},
+          std::pair{at144->clientHeight, at96->clientHeight}}) {
+        const double ratio = static_cast<double>(large) / normal;
+        EXPECT_GE(ratio, 1.4) << large << " / " << normal;
+        EXPECT_LE(ratio, 1.6) << large << " / " << normal;
+    }
 }

@@ -79,6 +79,7 @@ TEST_F(DiscoveryWine, SearchFromBothAddressesFindsEveryDeviceByTheRules) {
          true,
          "S-second"},
         {"dwl", "1:198.18.70.108/16", "198.18.70.108", {"--mode", "lower-case"}, true, ""},
+        {"dwe", "2:198.19.70.109/16", "198.19.70.109", {"--mode", "empty"}, false, ""},
     };
     std::vector<std::unique_ptr<Host>> hosts;
     std::vector<std::unique_ptr<SimDevice>> sims;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/manifest_check.h"
 #include "tests/support/window_answerer.h"
 #include "updater/resource.h"
 #include "updater/updater_dlg.h"
@@ -230,4 +231,9 @@ TEST(UpdaterAboutCommand, OnlyTheAboutItemCounts) {
     for (const Case& c : cases) {
         EXPECT_EQ(updater::IsAboutCommand(c.command), c.about) << std::hex << c.command;
     }
+}
+
+// The suite carries the Updater's resources, its manifest among them.
+TEST(UpdaterManifest, PerMonitorDpiAwareForWindows7To11) {
+    testsupport::ExpectDpiAwareManifestForWindows7To11();
 }

@@ -8,6 +8,8 @@
 //   sl_uictl click TITLE ID          presses a button
 //   sl_uictl select TITLE ROW        selects one row of the device list
 //   sl_uictl close TITLE             asks the window to close (WM_CLOSE)
+//   sl_uictl geometry TITLE          "visible=V window=WxH client=WxH columns=A,B"
+//                                    in device pixels (the device list's columns)
 //   sl_uictl answer TITLE yes|no|ok  presses a message box's button
 //   sl_uictl msgtext TITLE [MS]      the text of a message box
 //   sl_uictl foreground              the title of the foreground window
@@ -170,9 +172,13 @@ std::wstring RemoteCell(HWND list, RemoteBlock& block, int row, int column) {
     return text;
 }
 
+std::wstring Size(const RECT& rect) {
+    return std::to_wstring(rect.right - rect.left) + L"x" + std::to_wstring(rect.bottom - rect.top);
+}
+
 int Usage() {
     Print(
-        L"usage: sl_uictl wait|gone|count|rows|button|click|select|close|answer|msgtext|"
+        L"usage: sl_uictl wait|gone|count|rows|button|click|select|close|geometry|answer|msgtext|"
         L"foreground|hold ...");
     return 2;
 }
@@ -187,6 +193,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
         return Usage();
     }
+    // Sizes in device pixels, whatever the display's DPI.
+    SetProcessDPIAware();
     const std::wstring command = argv[1];
     const std::wstring title = argc > 2 ? Title(argv[2]) : L"";
     auto number = [&](int index, long fallback) {
@@ -290,6 +298,21 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = found.front();
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (command == L"geometry") {
+        RECT frame{};
+        RECT client{};
+        GetWindowRect(window, &frame);
+        GetClientRect(window, &client);
+        HWND list = GetDlgItem(window, kListId);
+        std::wstring columns;
+        for (int column = 0; list != nullptr && column < 2; ++column) {
+            columns += (column > 0 ? L"," : L"") +
+                       std::to_wstring(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+        }
+        Print(L"visible=" + std::to_wstring(IsWindowVisible(window) ? 1 : 0) + L" window=" +
+              Size(frame) + L" client=" + Size(client) + L" columns=" + columns);
         return 0;
     }
     if (command == L"button" || command == L"click") {

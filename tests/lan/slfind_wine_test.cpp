@@ -1,0 +1,69 @@
+// slfind.exe under Wine in the test LAN: JSON lines in UTF-8 when redirected,
+// with the Japanese names of devices that send Shift_JIS or UTF-8. Wine's
+// sockets live in the pc namespace (198.18.0.1 and 198.19.0.1).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/lan/discovery_lan.h"
+#include "tests/support/wine_programs.h"
+
+using namespace lantest;
+using namespace testsupport;
+
+namespace {
+
+class SlfindWine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SL_REQUIRE_TEST_LAN();
+        SL_REQUIRE_WINE();
+    }
+    TempDir dir_{"sl_slfind_wine"};
+};
+
+TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
+    Host sjis("swj", {"1:198.18.95.101/16"});
+    Host utf8("swu", {"2:198.19.95.102/16"});
+    ASSERT_TRUE(sjis.Ok() && utf8.Ok());
+    const std::string name = "ソルベリオ機{i}";
+    SimDevice simJ(sjis.Ns(), {"--name", name, "--encoding", "sjis", "--max-delay-ms", "300"},
+                   dir_.Path(), "sjis");
+    SimDevice simU(utf8.Ns(), {"--name", name, "--max-delay-ms", "300"}, dir_.Path(), "utf8");
+    ASSERT_TRUE(simJ.Ready() && simU.Ready());
+
+    const std::string sjisLine =
+        R"({"address":"198.18.95.101","name":"ソルベリオ機0","detail":"1.0.0"})";
+    const std::string utf8Line =
+        R"({"address":"198.19.95.102","name":"ソルベリオ機0","detail":"1.0.0"})";
+    const struct {
+        std::vector<std::string> args;
+        std::string expected;  // the line of the device whose encoding was asked for
+        std::string other;     // the other device's address, present with another name
+    } cases[] = {
+        {{"--json"}, sjisLine, "198.19.95.102"},
+        {{"--json", "--encoding", "utf-8"}, utf8Line, "198.18.95.101"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{(DistDir("windows") / "slfind.exe").string()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ProcessOptions options;
+        options.cwd = dir_.Path().string();
+        options.timeout = std::chrono::seconds(60);
+        const ProcessResult result = RunProcess(UnderWine(argv), options);
+        const std::string where = ::testing::PrintToString(c.args) + "\n" + result.out;
+        EXPECT_EQ(result.exitCode, 0) << where << result.err;
+        const std::vector<std::string> lines = Lines(result.out);
+        ASSERT_EQ(lines.size(), 2u) << where;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), c.expected), 1) << where;
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& l) {
+                                    return l.rfind("{\"address\":\"" + c.other + "\"", 0) == 0;
+                                }),
+                  1)
+            << where;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "slwintool.log"));
+}
+
+}  // namespace
