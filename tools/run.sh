@@ -118,6 +118,9 @@ uictl rows @finder | while IFS=$'\t' read -r name address; do
   printf '  %-16s %s\n' "$address" "$name"
 done
 echo
+echo "The same search with slfind --json, natively:"
+in_pc "$root/dist/linux/slfind" --json | sed 's/^/  /'
+echo
 
 shot="$screenshot_dir/run.png"
 in_pc import -window root "$shot" 2>/dev/null && echo "Screenshot of the finder: $shot"

@@ -299,6 +299,28 @@ TEST_F(SearchWorkerTest, ZeroLengthDatagramAddsNoDevice) {
     EXPECT_EQ(host.Devices().count(L"10.0.0.7"), 0u);
 }
 
+TEST_F(SearchWorkerTest, NamesReadInTheAskedEncoding) {
+    const std::string sjis = "\x83\x5c\x83\x8b\x8b\x40";  // ソル機 in code page 932
+    const std::string utf8 = "\xe3\x82\xbd\xe3\x83\xab\xe6\xa9\x9f";
+    const struct {
+        plat::TextEncoding encoding;
+        const wchar_t* right;  // the device whose name is read as sent
+        const wchar_t* other;
+    } cases[] = {
+        {plat::TextEncoding::Cp932, L"10.0.0.8", L"10.0.0.9"},
+        {plat::TextEncoding::Utf8, L"10.0.0.9", L"10.0.0.8"},
+    };
+    for (const auto& c : cases) {
+        FakeNetwork net;
+        net.unicast = {"10.0.0.1", "10.0.0.2"};
+        net.arrivals = {{{0, {"10.0.0.8", Answer(sjis)}}, {1, {"10.0.0.9", Answer(utf8)}}}};
+        RecordingHost host;
+        RunSearch(&host, net, discovery::kSearchLimit, c.encoding);
+        EXPECT_EQ(host.Devices().at(c.right)->strName, L"ソル機");
+        EXPECT_NE(host.Devices().at(c.other)->strName, L"ソル機");
+    }
+}
+
 TEST_F(SearchWorkerTest, NothingToSendEndsAfterOneSilentCycle) {
     for (int variant = 0; variant < 3; ++variant) {
         FakeNetwork net;
