@@ -55,8 +55,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_OUTPUT_FILE_PREFIX "${SL_DIST_DIR}")
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find Solberio storage devices on the local network")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "find Solberio storage devices on the local network
-The desktop finder solberio-finder lists the storage devices that answer on
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The desktop finder solberio-finder lists the storage devices that answer on
 the local network and opens the chosen device's web setup page. The
 command-line finder slfind runs the same search and prints what it finds,
 as plain text or JSON lines.")
