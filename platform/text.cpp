@@ -101,4 +101,16 @@ std::wstring FromUtf8(std::string_view bytes) {
     return out;
 }
 
+std::wstring Decode(std::string_view bytes, TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::Cp932:
+            return FromCp932(bytes);
+        case TextEncoding::Utf8:
+            return FromUtf8(bytes);
+        case TextEncoding::Ansi:
+            break;
+    }
+    return FromAnsi(bytes);
+}
+
 }  // namespace plat

@@ -14,6 +14,15 @@ std::wstring FromUtf8(std::string_view bytes);
 // Bytes that do not convert become U+FFFD; nothing is dropped silently.
 std::wstring FromAnsi(std::string_view bytes);
 
+// Bytes in code page 932, whatever the system's code page: what the devices
+// send for the Japanese Windows finder. Bytes that do not decode become U+FFFD.
+std::wstring FromCp932(std::string_view bytes);
+
+// How a program reads the devices' answers: the system's ANSI code page as
+// above, code page 932, or UTF-8.
+enum class TextEncoding { Ansi, Cp932, Utf8 };
+std::wstring Decode(std::string_view bytes, TextEncoding encoding);
+
 #ifndef _WIN32
 // A wide path as the file system takes it.
 inline std::string NativePath(const std::wstring& path) { return ToUtf8(path); }

@@ -132,7 +132,8 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe) {
 
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
                            std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
-                           std::size_t* readyCount) {
+                           std::size_t* readyCount, std::chrono::milliseconds wait,
+                           plat::TextEncoding encoding) {
     // Sockets that were never made take no part; the set holds each handle
     // once and at most as many as the platform's set can.
     std::vector<SocketId> watched;
@@ -148,7 +149,7 @@ int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
     }
     std::vector<bool> ready;
     if (!watched.empty()) {
-        net.WaitReadable(watched, kCycleWait, ready);
+        net.WaitReadable(watched, wait, ready);
     }
     ready.resize(watched.size(), false);
 
@@ -178,7 +179,7 @@ int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
         // when a datagram fills the whole buffer.
         const std::size_t length = static_cast<std::size_t>(std::min<long>(got, buffer.size()));
         const std::string_view bytes(buffer.data(), length);
-        responses.push_back(plat::FromAnsi(bytes.substr(0, bytes.find('\0'))));
+        responses.push_back(plat::Decode(bytes.substr(0, bytes.find('\0')), encoding));
         senders.push_back(plat::FromUtf8(sender));
     }
     return responses.empty() ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "finder/discovery/discovery_net.h"
+#include "platform/text.h"
 
 namespace discovery {
 
@@ -17,6 +18,12 @@ inline constexpr std::uint16_t kFirstLocalPort = 18300;
 inline constexpr std::size_t kReceiveBufferSize = 4096;
 inline constexpr std::size_t kMaxWatchedSockets = 64;
 inline constexpr std::chrono::milliseconds kCycleWait{3000};
+// A search ends at the latest this long after its probe, as if its cycle had
+// been silent, so a device that never stops answering cannot hold it open.
+inline constexpr std::chrono::milliseconds kSearchLimit{30000};
+// Asked for on every probe socket, so that a burst of answers queued on one
+// socket survives until the cycles have read it, one per cycle.
+inline constexpr int kProbeReceiveBuffer = 1 << 20;
 
 // The probe, 129 bytes without a terminating zero.
 inline constexpr std::string_view kSearchProbe =
@@ -61,10 +68,14 @@ void CloseProbeSockets(INetwork& net, ProbeSockets& probe);
 // two lists at equal indices. 1 if responses holds a text afterwards.
 // readyCount, when given, gets the number of sockets that were ready, read
 // successfully or not: a cycle whose only datagram could not be read (too
-// long, or an error report) was not silent.
+// long, or an error report) was not silent. wait: the longest wait for the
+// first datagram (shorter only for the last cycle of a search). encoding:
+// how the answers' bytes are read.
 int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
                            std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
-                           std::size_t* readyCount = nullptr);
+                           std::size_t* readyCount = nullptr,
+                           std::chrono::milliseconds wait = kCycleWait,
+                           plat::TextEncoding encoding = plat::TextEncoding::Ansi);
 
 // Consecutive cycles of unreadable datagrams only after which a search ends
 // all the same, so a socket that keeps failing cannot hold it forever.

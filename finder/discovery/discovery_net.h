@@ -30,7 +30,9 @@ class INetwork {
     // Whether the discovery group resolves to an IPv4 datagram endpoint.
     virtual bool ResolveGroup() = 0;
 
-    // A UDP socket, or kInvalidSocket.
+    // A UDP socket that has asked for a receive buffer of
+    // discovery::kProbeReceiveBuffer bytes (the system may grant less), or
+    // kInvalidSocket.
     virtual SocketId OpenUdpSocket() = 0;
     // address in host byte order. Also ties the socket's multicast to the
     // interface of that address where binding alone does not.
@@ -46,6 +48,10 @@ class INetwork {
     virtual long ReceiveFrom(SocketId socket, char* buffer, std::size_t size,
                              std::string& sender) = 0;
     virtual void Close(SocketId socket) = 0;
+
+    // The clock on which a search's time bound is measured: the system's
+    // steady clock, unless a test scripts it.
+    virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 };
 
 // Winsock and IP Helper on Windows, BSD sockets and getifaddrs elsewhere.

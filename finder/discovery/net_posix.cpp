@@ -68,7 +68,13 @@ class PosixNetwork final : public INetwork {
 
     SocketId OpenUdpSocket() override {
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-        return fd < 0 ? kInvalidSocket : fd;
+        if (fd < 0) {
+            return kInvalidSocket;
+        }
+        // The system caps the request at its own limit; what it grants is used.
+        const int size = discovery::kProbeReceiveBuffer;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        return fd;
     }
 
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {

@@ -90,7 +90,13 @@ class WinsockNetwork final : public INetwork {
 
     SocketId OpenUdpSocket() override {
         const SOCKET s = socket(AF_INET, SOCK_DGRAM, protocol_);
-        return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketId>(s);
+        if (s == INVALID_SOCKET) {
+            return kInvalidSocket;
+        }
+        // The system may grant less; what it grants is used.
+        const int size = discovery::kProbeReceiveBuffer;
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+        return static_cast<SocketId>(s);
     }
 
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {

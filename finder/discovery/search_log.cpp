@@ -1,5 +1,6 @@
 #include "finder/discovery/search_log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cwchar>
 #include <vector>
@@ -10,8 +11,11 @@ namespace {
 
 std::mutex g_pathLock;
 std::wstring g_logPath = L"slwintool.log";
+std::atomic<bool> g_logEnabled{true};
 
 }  // namespace
+
+void SetLogEnabled(bool enabled) { g_logEnabled.store(enabled); }
 
 void SetLogFilePath(const std::wstring& path) {
     std::lock_guard lock(g_pathLock);
@@ -24,6 +28,9 @@ std::wstring LogFilePath() {
 }
 
 void WriteLog(const wchar_t* format, ...) {
+    if (!g_logEnabled.load()) {
+        return;
+    }
     // Large enough for a whole answer, so the cut below is ours, not the
     // library's (whose behaviour on overflow differs between platforms).
     std::vector<wchar_t> buffer(8192, L'\0');

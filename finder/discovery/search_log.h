@@ -16,6 +16,10 @@ inline constexpr std::size_t kLogEntryMax = 511;
 // file cannot be opened.
 void WriteLog(const wchar_t* format, ...);
 
+// On unless switched off: a program that keeps no trace (the command-line
+// finder) switches it off before its search, and WriteLog then writes nothing.
+void SetLogEnabled(bool enabled);
+
 // Where WriteLog appends; "slwintool.log" (relative) unless changed.
 void SetLogFilePath(const std::wstring& path);
 std::wstring LogFilePath();

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "finder/discovery/discovery.h"
 #include "finder/discovery/search_log.h"
 
 using namespace discovery;
 
-unsigned RunSearch(ISearchHost* host, INetwork& net) {
+unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds limit,
+                   plat::TextEncoding answers) {
     host->NotifySearchStart();
     std::atomic<std::int32_t>& stop = host->StopSearchFlag();
     // A stop asked before this point belongs to the previous search.
@@ -20,6 +22,7 @@ unsigned RunSearch(ISearchHost* host, INetwork& net) {
     WriteLog(L"----- send start-----");
     ProbeSockets probe;
     SendSearchProbe(net, addresses, probe);
+    const auto deadline = net.Now() + limit;
     for (const std::wstring& address : addresses) {
         WriteLog(L"%ls", address.c_str());
     }
@@ -32,8 +35,15 @@ unsigned RunSearch(ISearchHost* host, INetwork& net) {
     std::intptr_t counter = 0;
     int unreadableCycles = 0;
     while (stop.load() == 0) {
+        // Past the bound the search ends as after a silent cycle; the last
+        // cycle waits only for the time left.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - net.Now());
+        if (left.count() <= 0) {
+            break;
+        }
         std::size_t ready = 0;
-        if (ReceiveSearchResponses(net, probe.sockets, responses, senders, &ready) == 0) {
+        if (ReceiveSearchResponses(net, probe.sockets, responses, senders, &ready,
+                                   std::min(left, kCycleWait), answers) == 0) {
             // Only a cycle in which nothing came is silence. One whose datagrams
             // could not be read (a datagram over 4096 bytes, an error report)
             // must not end the search before the answers queued behind it.
@@ -71,7 +81,20 @@ unsigned RunSearch(ISearchHost* host, INetwork& net) {
     return 0;
 }
 
+std::chrono::milliseconds SearchLimitFromEnvironment() {
+    const char* text = std::getenv("SL_SEARCH_LIMIT_MS");
+    if (text == nullptr || *text == '\0') {
+        return kSearchLimit;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 100 || value > 600000) {
+        return kSearchLimit;
+    }
+    return std::chrono::milliseconds(value);
+}
+
 unsigned SearchThreadProc(ISearchHost* host) {
     const auto net = MakeSystemNetwork();
-    return RunSearch(host, *net);
+    return RunSearch(host, *net, SearchLimitFromEnvironment());
 }

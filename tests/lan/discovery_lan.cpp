@@ -139,11 +139,12 @@ SearchOutput ParseSearchOutput(const std::string& text) {
 }
 
 SearchOutput RunNativeSearch(const std::string& ns, const std::filesystem::path& cwd,
-                             std::vector<std::string> extra) {
+                             std::vector<std::string> extra, std::vector<std::string> env) {
     std::vector<std::string> argv{ToolPath("sl_search").string()};
     argv.insert(argv.end(), extra.begin(), extra.end());
     ProcessOptions options;
     options.cwd = cwd.string();
+    options.extraEnv = std::move(env);
     options.timeout = std::chrono::seconds(60);
     const ProcessResult result = RunProcess(InNamespace(ns, argv), options);
     SearchOutput out = ParseSearchOutput(result.out);

@@ -73,9 +73,10 @@ struct SearchOutput {
 
 SearchOutput ParseSearchOutput(const std::string& text);
 
-// Runs the native driver in namespace ns.
+// Runs the native driver in namespace ns; env: "NAME=value" added for it.
 SearchOutput RunNativeSearch(const std::string& ns, const std::filesystem::path& cwd,
-                             std::vector<std::string> extra = {});
+                             std::vector<std::string> extra = {},
+                             std::vector<std::string> env = {});
 
 struct ProbeRecord {
     long long tMs = 0;

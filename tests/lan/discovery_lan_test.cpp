@@ -135,6 +135,7 @@ TEST_F(DiscoveryLan, MisbehavingDevicesLeaveTheSearchRunning) {
         {"dlm8", "198.18.63.108", {"--mode", "twice", "--name", "Twice"}, true, "Twice"},
         {"dlm9", "198.18.63.109", {"--server", "a, b", "--name", "Short"}, true, ""},
         {"dlm10", "198.18.63.110", {"--server", "a, b, NoSlash", "--name", "X"}, true, ""},
+        {"dlm12", "198.18.63.112", {"--mode", "empty"}, false, ""},
     };
     std::vector<std::unique_ptr<Host>> hosts;
     std::vector<std::unique_ptr<SimDevice>> sims;
@@ -185,6 +186,26 @@ TEST_F(DiscoveryLan, StopAfterTheFirstReportEndsAfterItsCycle) {
     const SearchOutput out = RunNativeSearch(search.Ns(), dir_.Path(), {"--stop-after", "1"});
     ASSERT_TRUE(out.ended) << out.raw << out.errors;
     EXPECT_EQ(out.devices.size(), 1u) << out.raw;
+}
+
+// A device that answers every 2 s would hold the search open for ever; it
+// ends at its bound (shortened here), with the log and notices of a normal end.
+TEST_F(DiscoveryLan, NeverEndingAnswersEndAtTheBound) {
+    Host search("dls7", {"1:198.18.67.1/16"});
+    Host device("dld7", {"1:198.18.67.101/16"});
+    ASSERT_TRUE(search.Ok() && device.Ok());
+    SimDevice sim(device.Ns(), {"--max-delay-ms", "0", "--repeat-ms", "2000", "--name", "Chatty"},
+                  dir_.Path(), "chatty");
+    ASSERT_TRUE(sim.Ready());
+    const SearchOutput out =
+        RunNativeSearch(search.Ns(), dir_.Path(), {}, {"SL_SEARCH_LIMIT_MS=5000"});
+    ASSERT_TRUE(out.ended) << out.raw << out.errors;
+    EXPECT_EQ(out.Count("198.18.67.101"), 1u) << out.raw;
+    EXPECT_GE(out.endMs, 4900);
+    EXPECT_LT(out.endMs, 7000);
+    const std::string log = testsupport::ReadFile(dir_.Path() / "slwintool.log");
+    EXPECT_GE(log.size(), 19u);
+    EXPECT_EQ(log.substr(log.size() - 19), "----- res end-----\n");
 }
 
 TEST_F(DiscoveryLan, SixtyDevicesBehindOneHostAreAllFound) {

@@ -3,6 +3,7 @@
 // the cycle the script names.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -36,6 +37,9 @@ class FakeNetwork : public INetwork {
     std::vector<std::vector<std::pair<std::size_t, FakeDatagram>>> arrivals;
     std::function<void(int wait)> onWait;  // called at the start of each wait
     std::function<void()> onSend;
+    // The scripted clock: a wait that finds nothing takes its whole timeout,
+    // one that finds a datagram takes readyAfter.
+    std::chrono::milliseconds readyAfter{0};
 
     // Record.
     int startups = 0;
@@ -45,7 +49,9 @@ class FakeNetwork : public INetwork {
     std::map<SocketId, std::pair<std::uint32_t, std::uint16_t>> bound;
     std::vector<FakeSend> sends;
     std::vector<SocketId> closed;
-    std::vector<std::vector<SocketId>> watched;  // per wait
+    std::vector<std::vector<SocketId>> watched;       // per wait
+    std::vector<std::chrono::milliseconds> timeouts;  // per wait
+    std::chrono::milliseconds clock{0};
 
     void Startup() override { ++startups; }
     void Cleanup() override { ++cleanups; }
@@ -84,10 +90,11 @@ class FakeNetwork : public INetwork {
         return true;
     }
 
-    void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds,
+    void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds timeout,
                       std::vector<bool>& ready) override {
         const int wait = waits++;
         watched.emplace_back(sockets.begin(), sockets.end());
+        timeouts.push_back(timeout);
         if (onWait) {
             onWait(wait);
         }
@@ -100,6 +107,12 @@ class FakeNetwork : public INetwork {
         for (std::size_t i = 0; i < sockets.size(); ++i) {
             ready[i] = !queues_[sockets[i]].empty();
         }
+        const bool any = std::find(ready.begin(), ready.end(), true) != ready.end();
+        clock += any ? std::min(readyAfter, timeout) : timeout;
+    }
+
+    std::chrono::steady_clock::time_point Now() override {
+        return std::chrono::steady_clock::time_point{} + clock;
     }
 
     long ReceiveFrom(SocketId socket, char* buffer, std::size_t size,

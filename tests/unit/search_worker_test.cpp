@@ -222,6 +222,83 @@ TEST_F(SearchWorkerTest, EndlessUnreadableDatagramsAreBounded) {
     EXPECT_EQ(net.waits, discovery::kMaxUnreadableCycles + 1);
 }
 
+// A device that never stops answering: the search ends at its bound as after
+// a silent cycle, its last wait cut to the time left.
+TEST_F(SearchWorkerTest, EndlessAnswersEndAtTheBound) {
+    using std::chrono::milliseconds;
+    const struct {
+        milliseconds limit;
+        std::vector<milliseconds> waits;
+    } cases[] = {
+        {discovery::kSearchLimit,
+         [] {
+             std::vector<milliseconds> w(14, discovery::kCycleWait);
+             w.push_back(milliseconds(2000));
+             return w;
+         }()},
+        {milliseconds(4500), {milliseconds(3000), milliseconds(2500), milliseconds(500)}},
+        {milliseconds(100), {milliseconds(100)}},
+    };
+    for (const auto& c : cases) {
+        FakeNetwork net;
+        net.unicast = {"10.0.0.1"};
+        net.readyAfter = milliseconds(2000);  // one answer every 2 s
+        for (int i = 0; i < 40; ++i) {
+            net.arrivals.push_back({{0, {"10.0.2." + std::to_string(i % 3), Answer("E")}}});
+        }
+        RecordingHost host;
+        std::filesystem::remove(log_);
+        RunSearch(&host, net, c.limit);
+        EXPECT_EQ(net.timeouts, c.waits) << c.limit.count();
+        ASSERT_FALSE(host.notices.empty());
+        EXPECT_EQ(host.notices.back(), Notice{"end"});
+        EXPECT_EQ(host.notices.size(), 2 + std::min<std::size_t>(3, c.waits.size()));
+        EXPECT_EQ(net.closed, net.opened);
+        EXPECT_EQ(net.cleanups, 1);
+#ifdef _WIN32
+        const std::string last = "----- res end-----\r\n";
+#else
+        const std::string last = "----- res end-----\n";
+#endif
+        const std::string log = Log();
+        EXPECT_TRUE(log.size() > last.size() && log.substr(log.size() - last.size()) == last);
+    }
+}
+
+TEST_F(SearchWorkerTest, BoundFromTheEnvironment) {
+    const struct {
+        const char* value;
+        long ms;
+    } cases[] = {{"", 30000}, {"2000", 2000}, {"100", 100}, {"99", 30000}, {"5s", 30000}};
+    for (const auto& c : cases) {
+#ifdef _WIN32
+        _putenv_s("SL_SEARCH_LIMIT_MS", c.value);
+#else
+        setenv("SL_SEARCH_LIMIT_MS", c.value, 1);
+#endif
+        EXPECT_EQ(SearchLimitFromEnvironment().count(), c.ms) << c.value;
+    }
+#ifdef _WIN32
+    _putenv_s("SL_SEARCH_LIMIT_MS", "");
+#else
+    unsetenv("SL_SEARCH_LIMIT_MS");
+#endif
+}
+
+// A datagram of no bytes is no answer: no device, nothing logged for it.
+TEST_F(SearchWorkerTest, ZeroLengthDatagramAddsNoDevice) {
+    FakeNetwork net;
+    net.unicast = {"10.0.0.1", "10.0.0.2"};
+    net.arrivals = {{{0, {"10.0.0.5", ""}}, {1, {"10.0.0.6", Answer("Real")}}},
+                    {{0, {"10.0.0.7", ""}}}};
+    RecordingHost host;
+    RunSearch(&host, net);
+    const std::vector<Notice> expected{{"start"}, {"device", L"10.0.0.6", 0, L"Real"}, {"end"}};
+    EXPECT_EQ(host.notices, expected);
+    EXPECT_EQ(host.Devices().count(L"10.0.0.5"), 0u);
+    EXPECT_EQ(host.Devices().count(L"10.0.0.7"), 0u);
+}
+
 TEST_F(SearchWorkerTest, NothingToSendEndsAfterOneSilentCycle) {
     for (int variant = 0; variant < 3; ++variant) {
         FakeNetwork net;

@@ -42,10 +42,12 @@ const char kUsage[] =
     "                    (default \"Linux/5.10, UPnP/1.0, HomeNas/{name}/1.0.0\")\n"
     "  --encoding E      utf8 or sjis: bytes of the name (default utf8)\n"
     "  --mode M          normal, no-server, two-servers, lower-case, size-4096,\n"
-    "                    size-over, binary, twice\n"
+    "                    size-over, binary, twice, empty (a datagram of no bytes)\n"
     "  --answer-from A   answer every probe from address A alone, whatever the\n"
     "                    interface (one device reachable on several segments)\n"
     "  --max-delay-ms N  answer within [0, N] ms (default: the probe's MX seconds)\n"
+    "  --repeat-ms N     answer again every N ms, never stopping (until the time\n"
+    "                    limit)\n"
     "  --seed N          seed of the delays (default 1)\n"
     "  --record FILE     JSON lines: every probe received and answer sent\n"
     "  --ready FILE      created once the device listens\n"
@@ -59,6 +61,7 @@ struct Options {
     std::string mode = "normal";
     std::string answerFrom;
     std::optional<long> maxDelayMs;
+    long repeatMs = 0;
     unsigned long seed = 1;
     std::string record;
     std::string ready;
@@ -170,6 +173,9 @@ std::string BuildAnswer(const Options& options, const Device& device, bool secon
         Hex(device.address.data(), std::min<std::size_t>(device.address.size(), 6)) +
         "::urn:schemas-upnp-org:device:HomeNasDevice:1\r\n";
     const std::string& mode = options.mode;
+    if (mode == "empty") {
+        return {};
+    }
     std::string body;
     if (mode == "no-server") {
         body = head + tail;
@@ -235,6 +241,8 @@ int main(int argc, char** argv) {
             options.answerFrom = value();
         else if (arg == "--max-delay-ms")
             options.maxDelayMs = std::strtol(value().c_str(), nullptr, 10);
+        else if (arg == "--repeat-ms")
+            options.repeatMs = std::strtol(value().c_str(), nullptr, 10);
         else if (arg == "--seed")
             options.seed = std::strtoul(value().c_str(), nullptr, 10);
         else if (arg == "--record")
@@ -248,8 +256,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    static const char* const kModes[] = {"normal",    "no-server", "two-servers", "lower-case",
-                                         "size-4096", "size-over", "binary",      "twice"};
+    static const char* const kModes[] = {"normal",     "no-server", "two-servers",
+                                         "lower-case", "size-4096", "size-over",
+                                         "binary",     "twice",     "empty"};
     if (std::none_of(std::begin(kModes), std::end(kModes),
                      [&](const char* m) { return options.mode == m; }) ||
         (options.encoding != "utf8" && options.encoding != "sjis")) {
@@ -387,6 +396,9 @@ int main(int argc, char** argv) {
                           ",\"len\":" + std::to_string(answer.bytes.size()) + ",\"ok\":" +
                           (sent == static_cast<ssize_t>(answer.bytes.size()) ? "true" : "false") +
                           ",\"hex\":\"" + Hex(answer.bytes.data(), answer.bytes.size()) + "\"}");
+            if (options.repeatMs > 0) {
+                pending.emplace(now + std::chrono::milliseconds(options.repeatMs), answer);
+            }
         }
         Clock::time_point wake = deadline;
         if (!pending.empty()) wake = std::min(wake, pending.begin()->first);

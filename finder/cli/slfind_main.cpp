@@ -1,0 +1,214 @@
+// slfind: the finder's search on the command line. One search exactly as the
+// finder runs it; each device is printed as it is found, as an aligned line
+// or as a JSON object, and the exit code tells whether any device answered.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "finder/cli/interruptible_network.h"
+#include "finder/discovery/discovery.h"
+#include "finder/discovery/search_log.h"
+#include "finder/discovery/search_worker.h"
+#include "platform/console.h"
+#include "platform/text.h"
+#include "product_version.h"
+
+namespace {
+
+constexpr int kExitFound = 0;
+constexpr int kExitNone = 1;
+constexpr int kExitCannot = 2;
+constexpr int kExitInterrupted = 130;
+
+constexpr wchar_t kUsage[] =
+    L"usage: slfind [--json] [--encoding cp932|utf-8]\n"
+    L"Searches the local network once for storage devices and prints each device\n"
+    L"as it answers: its IP address and name, or with --json one object per line\n"
+    L"{\"address\":...,\"name\":...,\"detail\":...} in UTF-8.\n"
+    L"  --json            JSON lines instead of the aligned list\n"
+    L"  --encoding E      how device names are read: cp932 (default, as devices send\n"
+    L"                    them for the Japanese Windows finder) or utf-8\n"
+    L"  --help, --version\n"
+    L"Exit codes: 0 devices found, 1 none answered, 2 usage error or no search\n"
+    L"possible, 130 interrupted (Ctrl+C).";
+
+// Width of the address column: the longest dotted address and two blanks.
+constexpr std::size_t kAddressColumn = 17;
+
+std::atomic<std::int32_t> g_interrupted{0};
+std::atomic<std::int32_t>* g_stopFlag = nullptr;
+
+void OnCtrlC() {
+    g_interrupted.store(1);
+    if (g_stopFlag != nullptr) {
+        g_stopFlag->store(1);
+    }
+}
+
+struct Options {
+    bool json = false;
+    plat::TextEncoding encoding = plat::TextEncoding::Cp932;
+};
+
+std::wstring JsonString(std::wstring_view text) {
+    std::wstring out = L"\"";
+    for (const wchar_t c : text) {
+        switch (c) {
+            case L'"':
+                out += L"\\\"";
+                break;
+            case L'\\':
+                out += L"\\\\";
+                break;
+            case L'\n':
+                out += L"\\n";
+                break;
+            case L'\r':
+                out += L"\\r";
+                break;
+            case L'\t':
+                out += L"\\t";
+                break;
+            default:
+                if (static_cast<std::uint32_t>(c) < 0x20) {
+                    wchar_t escape[8];
+                    std::swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
+                    out += escape;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + L"\"";
+}
+
+// Control characters would break the line; they show as blanks.
+std::wstring OneLine(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (static_cast<std::uint32_t>(c) < 0x20 || c == 0x7F) {
+            c = L' ';
+        }
+    }
+    return text;
+}
+
+class ConsoleHost final : public ISearchHost {
+  public:
+    explicit ConsoleHost(const Options& options) : options_(options) {}
+
+    void NotifySearchStart() override {
+        ClearDevices(devices_);
+        if (!options_.json) {
+            plat::WriteLine(plat::Stream::Out, Pad(L"IP Address") + L"Name");
+        }
+    }
+
+    void NotifyDeviceFound(const wchar_t* address, std::intptr_t) override {
+        ++found_;
+        const auto it = devices_.find(address);
+        const std::wstring name = it == devices_.end() ? L"" : it->second->strName;
+        const std::wstring detail = it == devices_.end() ? L"" : it->second->strDetail;
+        if (options_.json) {
+            plat::WriteLine(plat::Stream::Out, L"{\"address\":" + JsonString(address) +
+                                                   L",\"name\":" + JsonString(name) +
+                                                   L",\"detail\":" + JsonString(detail) + L"}");
+        } else {
+            plat::WriteLine(plat::Stream::Out, Pad(address) + OneLine(name));
+        }
+    }
+
+    void NotifySearchEnd() override {}
+    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
+    DeviceTable& Devices() override { return devices_; }
+
+    std::size_t Found() const { return found_; }
+
+  private:
+    static std::wstring Pad(std::wstring text) {
+        text.resize(std::max(text.size() + 1, kAddressColumn), L' ');
+        return text;
+    }
+
+    const Options options_;
+    std::atomic<std::int32_t> stop_{0};
+    DeviceTable devices_;
+    std::size_t found_ = 0;
+};
+
+int Fail(const std::wstring& message) {
+    plat::WriteLine(plat::Stream::Err, L"slfind: " + message);
+    return kExitCannot;
+}
+
+// Whether a search can run at all: an IPv4 address besides loopback and a
+// socket to send from. The message when not.
+std::wstring CannotSearch(INetwork& net) {
+    net.Startup();
+    std::wstring reason;
+    std::vector<std::wstring> addresses;
+    discovery::GetLocalIPv4Addresses(net, addresses);
+    if (addresses.empty()) {
+        reason = L"no IPv4 address besides loopback";
+    } else if (const SocketId socket = net.OpenUdpSocket(); socket == kInvalidSocket) {
+        reason = L"cannot open a UDP socket";
+    } else {
+        net.Close(socket);
+    }
+    net.Cleanup();
+    return reason;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            plat::WriteLine(plat::Stream::Out, kUsage);
+            return 0;
+        }
+        if (arg == "--version") {
+            plat::WriteLine(plat::Stream::Out, L"slfind " SL_PRODUCT_VERSION_WIDE);
+            return 0;
+        }
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--encoding" || arg.rfind("--encoding=", 0) == 0) {
+            std::string value;
+            if (arg == "--encoding") {
+                if (i + 1 >= argc) {
+                    return Fail(L"--encoding needs a value: cp932 or utf-8");
+                }
+                value = argv[++i];
+            } else {
+                value = arg.substr(11);
+            }
+            if (value == "cp932") {
+                options.encoding = plat::TextEncoding::Cp932;
+            } else if (value == "utf-8" || value == "utf8") {
+                options.encoding = plat::TextEncoding::Utf8;
+            } else {
+                return Fail(L"unknown encoding '" + plat::FromUtf8(value) + L"': cp932 or utf-8");
+            }
+        } else {
+            return Fail(L"unknown argument '" + plat::FromUtf8(arg) + L"' (see slfind --help)");
+        }
+    }
+
+    SetLogEnabled(false);
+    plat::OnInterrupt(&OnCtrlC);
+    InterruptibleNetwork net(MakeSystemNetwork(), g_interrupted);
+    if (const std::wstring reason = CannotSearch(net); !reason.empty()) {
+        return Fail(reason);
+    }
+    ConsoleHost host(options);
+    g_stopFlag = &host.StopSearchFlag();
+    RunSearch(&host, net, SearchLimitFromEnvironment(), options.encoding);
+    if (g_interrupted.load() != 0) {
+        return kExitInterrupted;
+    }
+    return host.Found() > 0 ? kExitFound : kExitNone;
+}
