@@ -5,12 +5,15 @@
 #include <QString>
 #include <string>
 
+#include "platform/text.h"
+
 namespace finder_qt {
 
 inline QString ToQString(const std::wstring& text) { return QString::fromStdWString(text); }
 
-// Devices send their names in code page 932 for the Japanese finder; the
-// desktop finder reads them the same way. Call once before the first search.
-void UseDeviceNameEncoding();
+// How the desktop finder reads the devices' answers: devices send their names
+// in code page 932 for the Japanese finder, so code page 932, as slfind does
+// by default.
+inline constexpr plat::TextEncoding kDeviceNameEncoding = plat::TextEncoding::Cp932;
 
 }  // namespace finder_qt

@@ -15,7 +15,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
-#include "finder/qt/device_text.h"
+#include "finder/discovery/search_log.h"
 #include "finder/qt/finder_window.h"
 #include "finder/qt/single_instance.h"
 #include "finder/qt/translations.h"
@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    finder_qt::UseDeviceNameEncoding();
+    // The desktop finder keeps no trace of its searches.
+    SetLogEnabled(false);
     FinderWindow window;
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &FinderWindow::Raise);
     if (parser.isSet(trace)) {

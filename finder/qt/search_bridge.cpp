@@ -20,7 +20,7 @@ bool SearchBridge::Start() {
     running_.store(true);
     worker_ = std::thread([this] {
         const std::unique_ptr<INetwork> net = makeNetwork_();
-        RunSearch(this, *net);
+        RunSearch(this, *net, SearchLimitFromEnvironment(), finder_qt::kDeviceNameEncoding);
         ClearDevices(devices_);
     });
     return true;

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
+#include "finder/discovery/search_log.h"
 #include "finder/qt/translations.h"
 #include "tests/unit/fake_network.h"
 
@@ -54,8 +56,10 @@ SearchBridge::NetworkFactory TwoDevices(Gate* gate, std::atomic<int>* waits = nu
     return [gate, waits] {
         auto net = std::make_unique<FakeNetwork>();
         net->unicast = {"198.18.0.1"};
-        net->arrivals = {{{0, Answer("198.18.1.1", "ストレージ一号")}},
-                         {{0, Answer("198.18.1.2", "NAS-2")}}};
+        // The first name in code page 932, as devices send it: "ストレージ一号".
+        net->arrivals = {
+            {{0, Answer("198.18.1.1", "\x83\x58\x83\x67\x83\x8C\x81\x5B\x83\x57\x88\xEA\x8D\x86")}},
+            {{0, Answer("198.18.1.2", "NAS-2")}}};
         net->onWait = [gate, waits](int wait) {
             if (waits != nullptr) {
                 ++*waits;
@@ -78,6 +82,8 @@ class FinderWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void initTestCase() { SetLogEnabled(false); }
+
     void RowsAppearAsDevicesAnswer() {
         Gate gate;
         FinderWindow window({}, TwoDevices(&gate));
