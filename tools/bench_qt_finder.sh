@@ -3,8 +3,8 @@
 # all answering within MX (3 s); the Qt finder runs one search on Qt's
 # offscreen platform with its --trace output. Prints the rows found out of the
 # devices that answered, the first row's delay after the first answer was
-# sent, the end of the search (設定 and 更新 back) after the last answer, and
-# the program's peak resident memory.
+# sent (the devices record whole milliseconds), the end of the search (更新
+# back) after the last answer, and the program's peak resident memory.
 #
 #   tools/inlan.sh tools/bench_qt_finder.sh [COUNT]
 #
@@ -57,8 +57,8 @@ awk -F'\t' -v n="$n" -v answered="$answered" -v fa="$first_answer" -v la="$last_
   $1 == "end" { end = $2; peak = $4 }
   END {
     printf "qt finder, %d devices    rows %d of %d answering", n, rows, answered
-    if (first != "" && fa != "") printf "; first row %d ms after the first answer", first - fa
-    if (end != "" && la != "") printf "; end %d ms after the last answer", end - la
+    if (first != "" && fa != "") printf "; first row %.1f ms after the first answer", first - fa
+    if (end != "" && la != "") printf "; end %.0f ms after the last answer", end - la
     if (peak != "") printf "; peak memory %.1f MiB", peak / 1024
     printf "\n"
   }' "$work/trace"

@@ -2,17 +2,18 @@
 //
 // Options besides --help and --version, for tests and the benchmark:
 //   --trace              print the window's events on standard output, one
-//                        tab-separated line each, with wall-clock milliseconds:
+//                        tab-separated line each, with wall-clock milliseconds
+//                        since the epoch:
 //                          window <id>
 //                          row    <ms> <index> <address> <name>
 //                          end    <ms> <rows> <peak resident KiB>
 //   --quit-after-search  end once the first search has ended
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDateTime>
 #include <QFile>
 #include <QIcon>
 #include <QTreeWidget>
+#include <chrono>
 #include <cstdio>
 
 #include "finder/discovery/search_log.h"
@@ -30,7 +31,11 @@ void Trace(const QString& line) {
     std::fflush(stdout);
 }
 
-QString Now() { return QString::number(QDateTime::currentMSecsSinceEpoch()); }
+// Wall-clock milliseconds since the epoch, to a tenth.
+QString Now() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    return QString::number(std::chrono::duration<double, std::milli>(since).count(), 'f', 1);
+}
 
 // VmHWM of this process in KiB, or -1.
 long PeakResidentKiB() {
