@@ -69,6 +69,11 @@ suite "native TSan"          ctest --test-dir build/linux-tsan --output-on-failu
 suite "Windows suites ($SL_WINE_ARCH)" ctest --test-dir "$SL_WINDOWS_BUILD" --output-on-failure
 suite "fuzzers (bounded)"    tools/fuzz.sh all 20
 
+t=$(date +%s); say "Debian package"
+{ (cd build/linux && cpack -G DEB) && lintian --fail-on error dist/linux/solberio-finder_*_amd64.deb; } ||
+  failed+=("Debian package")
+mark "Debian package" "$t"
+
 mcast_after=$(mcast_count)
 if [ -n "$mcast_before" ] && [ "$mcast_after" -gt "$mcast_before" ]; then
   echo "test.sh: the machine's own namespace sent $((mcast_after - mcast_before)) IPv4 multicast packet(s) during the run"

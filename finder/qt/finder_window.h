@@ -1,0 +1,72 @@
+// The desktop finder's window: the Windows dialog's list, hint, 更新 and 設定
+// over the same search core. The search starts when the window is shown;
+// rows appear as devices answer.
+#pragma once
+
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+
+#include "finder/qt/search_bridge.h"
+#include "finder/ui/dialog_logic.h"
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+
+class FinderWindow final : public QWidget {
+    Q_OBJECT
+
+  public:
+    using UrlOpener = std::function<void(const QUrl&)>;
+
+    // openUrl: how a device page is opened (the desktop's URL handler when
+    // empty); makeNetwork: the network of each search (the system's when empty).
+    explicit FinderWindow(UrlOpener openUrl = {}, SearchBridge::NetworkFactory makeNetwork = {},
+                          QWidget* parent = nullptr);
+    ~FinderWindow() override;
+
+    bool Searching() const { return searching_; }
+    // The About box's text.
+    static QString AboutText();
+
+    // For tests and the benchmark: the parts a user works with.
+    QTreeWidget* List() const { return list_; }
+    QPushButton* RefreshButton() const { return refresh_; }
+    QPushButton* SettingsButton() const { return settings_; }
+
+  public slots:
+    void StartSearch();
+    void ShowAbout();
+    // Brings the window to the front (a second start of the program).
+    void Raise();
+    // The context menu's and Ctrl+O's 設定.
+    void OpenFromCommand();
+
+  signals:
+    void rowAdded(int row, const QString& name, const QString& address);
+    void searchFinished();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void OnSearchStarted();
+    void OnDeviceFound(const QString& name, const QString& address, int index);
+    void OnSearchEnded();
+    void OnSelectionChanged();
+    void OnListContextMenu(const QPoint& at);
+    void OpenDevicePage(finder::PageTrigger trigger);
+    int FirstSelectedRow() const;
+
+    UrlOpener openUrl_;
+    SearchBridge* bridge_;
+    QTreeWidget* list_;
+    QLabel* hint_;
+    QPushButton* refresh_;
+    QPushButton* settings_;
+    bool searching_ = false;
+    bool settingsEnabled_ = false;
+    bool shownOnce_ = false;
+};

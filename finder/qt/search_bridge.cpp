@@ -1,0 +1,61 @@
+#include "finder/qt/search_bridge.h"
+
+#include "finder/discovery/search_worker.h"
+#include "finder/qt/device_text.h"
+
+SearchBridge::SearchBridge(NetworkFactory makeNetwork, QObject* parent)
+    : QObject(parent), makeNetwork_(std::move(makeNetwork)) {
+    if (!makeNetwork_) {
+        makeNetwork_ = [] { return MakeSystemNetwork(); };
+    }
+}
+
+SearchBridge::~SearchBridge() { StopAndWait(); }
+
+bool SearchBridge::Start() {
+    if (running_.load()) {
+        return false;
+    }
+    Join();  // the previous worker has left its search already
+    running_.store(true);
+    worker_ = std::thread([this] {
+        const std::unique_ptr<INetwork> net = makeNetwork_();
+        RunSearch(this, *net, SearchLimitFromEnvironment(), finder_qt::kDeviceNameEncoding);
+        ClearDevices(devices_);
+    });
+    return true;
+}
+
+void SearchBridge::RequestStop() { stop_.store(1); }
+
+void SearchBridge::StopAndWait() {
+    RequestStop();
+    Join();
+}
+
+void SearchBridge::Join() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void SearchBridge::NotifySearchStart() {
+    ClearDevices(devices_);
+    emit searchStarted();
+}
+
+void SearchBridge::NotifyDeviceFound(const wchar_t* address, std::intptr_t index) {
+    const auto entry = devices_.find(address);
+    if (entry == devices_.end() || !entry->second) {
+        return;
+    }
+    emit deviceFound(finder_qt::ToQString(entry->second->strName),
+                     finder_qt::ToQString(entry->second->strAddress), static_cast<int>(index));
+}
+
+void SearchBridge::NotifySearchEnd() {
+    // The end notice is queued last: once the window sees it, nothing of this
+    // search is left to arrive.
+    running_.store(false);
+    emit searchEnded();
+}

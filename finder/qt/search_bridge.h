@@ -1,0 +1,57 @@
+// The search worker behind the Qt window: runs the finder's search core on a
+// thread of its own and reports through queued signals, so the window never
+// waits for the worker and the worker never waits for the window.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "finder/discovery/discovery_net.h"
+#include "finder/discovery/search_host.h"
+
+class SearchBridge final : public QObject, public ISearchHost {
+    Q_OBJECT
+
+  public:
+    using NetworkFactory = std::function<std::unique_ptr<INetwork>()>;
+
+    // makeNetwork: the network of each search; the system's when empty.
+    explicit SearchBridge(NetworkFactory makeNetwork = {}, QObject* parent = nullptr);
+    // Stops a running search and waits for its worker.
+    ~SearchBridge() override;
+
+    // Starts a search unless one runs. False when one runs.
+    bool Start();
+    // Asks the worker to stop at its next check; does not wait.
+    void RequestStop();
+    // Asks the worker to stop and waits for it.
+    void StopAndWait();
+    bool Running() const { return running_.load(); }
+
+  signals:
+    void searchStarted();
+    // index counts the devices reported before it in this search.
+    void deviceFound(const QString& name, const QString& address, int index);
+    void searchEnded();
+
+  private:
+    // ISearchHost, called on the worker thread. The device table belongs to
+    // the worker while it runs; the window only sees the signals' copies.
+    void NotifySearchStart() override;
+    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override;
+    void NotifySearchEnd() override;
+    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
+    DeviceTable& Devices() override { return devices_; }
+
+    void Join();
+
+    NetworkFactory makeNetwork_;
+    std::thread worker_;
+    std::atomic<bool> running_{false};
+    std::atomic<std::int32_t> stop_{0};
+    DeviceTable devices_;
+};

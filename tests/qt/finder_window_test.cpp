@@ -1,0 +1,230 @@
+// The desktop finder's window over a scripted network: rows as the worker
+// reports them, the 設定 rules, the URL it hands over, and closing during a
+// search.
+#include "finder/qt/finder_window.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "finder/discovery/search_log.h"
+#include "finder/qt/translations.h"
+#include "tests/unit/fake_network.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+FakeDatagram Answer(const std::string& sender, const std::string& name) {
+    return {sender,
+            "HTTP/1.1 200 OK\r\nSERVER: Linux/5.10, UPnP/1.0, HomeNas/" + name + "/1.0\r\n\r\n"};
+}
+
+// Holds the worker at each wait until the test lets that wait pass (at most
+// 5 s, so a failing test cannot hang).
+class Gate {
+  public:
+    void Open() {
+        std::lock_guard lock(mutex_);
+        ++opened_;
+        changed_.notify_all();
+    }
+    void OpenAll() {
+        std::lock_guard lock(mutex_);
+        opened_ = 1000;
+        changed_.notify_all();
+    }
+    void Pass(int wait) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 5s, [&] { return opened_ > wait; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int opened_ = 0;
+};
+
+// Two devices answer in the first two cycles; the third is silent.
+SearchBridge::NetworkFactory TwoDevices(Gate* gate, std::atomic<int>* waits = nullptr) {
+    return [gate, waits] {
+        auto net = std::make_unique<FakeNetwork>();
+        net->unicast = {"198.18.0.1"};
+        // The first name in code page 932, as devices send it: "ストレージ一号".
+        net->arrivals = {
+            {{0, Answer("198.18.1.1", "\x83\x58\x83\x67\x83\x8C\x81\x5B\x83\x57\x88\xEA\x8D\x86")}},
+            {{0, Answer("198.18.1.2", "NAS-2")}}};
+        net->onWait = [gate, waits](int wait) {
+            if (waits != nullptr) {
+                ++*waits;
+            }
+            if (gate != nullptr) {
+                gate->Pass(wait);
+            }
+        };
+        return net;
+    };
+}
+
+QStringList Row(QTreeWidget* list, int row) {
+    return {list->topLevelItem(row)->text(0), list->topLevelItem(row)->text(1)};
+}
+
+}  // namespace
+
+class FinderWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { SetLogEnabled(false); }
+
+    void RowsAppearAsDevicesAnswer() {
+        Gate gate;
+        FinderWindow window({}, TwoDevices(&gate));
+        window.show();
+        QTRY_VERIFY(window.Searching());
+        QCOMPARE(window.RefreshButton()->text(), QStringLiteral("検索中..."));
+        QVERIFY(!window.RefreshButton()->isEnabled());
+        QCOMPARE(window.List()->topLevelItemCount(), 0);
+
+        gate.Open();
+        QTRY_COMPARE(window.List()->topLevelItemCount(), 1);
+        QCOMPARE(Row(window.List(), 0), QStringList({"ストレージ一号", "198.18.1.1"}));
+        QVERIFY(window.Searching());
+
+        gate.Open();
+        QTRY_COMPARE(window.List()->topLevelItemCount(), 2);
+        QCOMPARE(Row(window.List(), 1), QStringList({"NAS-2", "198.18.1.2"}));
+
+        gate.Open();  // the silent cycle ends the search
+        QTRY_VERIFY(!window.Searching());
+        QVERIFY(window.RefreshButton()->isEnabled());
+        QCOMPARE(window.RefreshButton()->text(), QStringLiteral("更新"));
+
+        // 更新 searches again from an empty list.
+        gate.OpenAll();
+        QSignalSpy ended(&window, &FinderWindow::searchFinished);
+        QTest::mouseClick(window.RefreshButton(), Qt::LeftButton);
+        QTRY_COMPARE(ended.count(), 1);
+        QCOMPARE(window.List()->topLevelItemCount(), 2);
+    }
+
+    void SettingsOpensTheUpperSelectedDevice() {
+        Gate gate;
+        QList<QUrl> opened;
+        FinderWindow window([&opened](const QUrl& url) { opened.append(url); }, TwoDevices(&gate));
+        window.show();
+        gate.Open();
+        QTRY_COMPARE(window.List()->topLevelItemCount(), 1);
+        // During the search a selection enables nothing and Ctrl+O opens nothing.
+        window.List()->topLevelItem(0)->setSelected(true);
+        QVERIFY(!window.SettingsButton()->isEnabled());
+        window.OpenFromCommand();
+        QVERIFY(opened.isEmpty());
+
+        gate.OpenAll();
+        QTRY_VERIFY(!window.Searching());
+        // A selection made during the search enables 設定 at its end.
+        QVERIFY(window.SettingsButton()->isEnabled());
+        QTest::mouseClick(window.SettingsButton(), Qt::LeftButton);
+        QCOMPARE(opened, QList<QUrl>({QUrl("http://198.18.1.1/")}));
+
+        // Two rows selected: the upper one opens, by Ctrl+O and by a double-click.
+        window.List()->topLevelItem(1)->setSelected(true);
+        QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.last(), QUrl("http://198.18.1.1/"));
+        window.List()->clearSelection();
+        const QRect second = window.List()->visualItemRect(window.List()->topLevelItem(1));
+        QTest::mouseClick(window.List()->viewport(), Qt::LeftButton, {}, second.center());
+        QTest::mouseDClick(window.List()->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(opened.size(), 3);
+        QCOMPARE(opened.last(), QUrl("http://198.18.1.2/"));
+    }
+
+    void SettingsWaitsForASelectionAfterTheSearch() {
+        Gate gate;
+        gate.OpenAll();
+        FinderWindow window({}, TwoDevices(&gate));
+        window.show();
+        QTRY_COMPARE(window.List()->topLevelItemCount(), 2);
+        QTRY_VERIFY(!window.Searching());
+        QVERIFY(!window.SettingsButton()->isEnabled());
+        window.List()->topLevelItem(1)->setSelected(true);
+        QVERIFY(window.SettingsButton()->isEnabled());
+    }
+
+    void ClosingDuringASearchHidesTheWindowAtOnce() {
+        // A device answers in every cycle and each wait takes 2 s, as a real
+        // cycle with a device answering every 2 s does.
+        std::atomic<int> waits{0};
+        auto makeNetwork = [&waits] {
+            auto net = std::make_unique<FakeNetwork>();
+            net->unicast = {"198.18.0.1"};
+            for (int i = 0; i < 20; ++i) {
+                net->arrivals.push_back({{0, Answer("198.18.1.1", "Busy")}});
+            }
+            net->onWait = [&waits](int wait) {
+                ++waits;
+                if (wait > 0) {
+                    std::this_thread::sleep_for(2s);
+                }
+            };
+            return net;
+        };
+        auto window = std::make_unique<FinderWindow>(FinderWindow::UrlOpener{}, makeNetwork);
+        window->show();
+        QTRY_COMPARE(window->List()->topLevelItemCount(), 1);
+        QTRY_COMPARE(waits.load(), 2);  // the worker is inside a wait now
+
+        const auto closing = std::chrono::steady_clock::now();
+        window->close();
+        QVERIFY(!window->isVisible());
+        QVERIFY(std::chrono::steady_clock::now() - closing < 1s);
+        // Destroying the window waits for the worker, which stops after that
+        // wait without starting another.
+        window.reset();
+        QCOMPARE(waits.load(), 2);
+    }
+
+    void EnglishUnlessTheLocaleIsJapanese_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("refresh");
+        QTest::newRow("ja_JP") << "ja_JP"
+                               << "設定"
+                               << "更新";
+        QTest::newRow("en_US") << "en_US"
+                               << "Settings"
+                               << "Refresh";
+        QTest::newRow("de_DE") << "de_DE"
+                               << "Settings"
+                               << "Refresh";
+    }
+
+    void EnglishUnlessTheLocaleIsJapanese() {
+        QFETCH(QString, locale);
+        QFETCH(QString, settings);
+        QFETCH(QString, refresh);
+        const std::unique_ptr<QTranslator> translation =
+            finder_qt::LoadWindowTranslation(QLocale(locale));
+        if (translation) {
+            QCoreApplication::installTranslator(translation.get());
+        }
+        FinderWindow window;  // not shown: no search starts
+        QCOMPARE(window.SettingsButton()->text(), settings);
+        QCOMPARE(window.RefreshButton()->text(), refresh);
+        if (translation) {
+            QCoreApplication::removeTranslator(translation.get());
+        }
+    }
+};
+
+QTEST_MAIN(FinderWindowTest)
+#include "finder_window_test.moc"
