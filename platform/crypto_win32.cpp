@@ -1,7 +1,10 @@
 // CNG (bcrypt.dll): SHA-256 and ECDSA P-256 verification. CNG takes the
 // public key as a BCRYPT_ECCKEY_BLOB and the signature as raw r||s.
-#include <bcrypt.h>
+// windows.h must come before bcrypt.h.
+// clang-format off
 #include <windows.h>
+#include <bcrypt.h>
+// clang-format on
 
 #include <cstring>
 

@@ -48,8 +48,12 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }
 
 bool IsDeviceName(std::wstring_view name) {
-    // Windows maps these names to devices whatever the extension.
-    const std::wstring_view stem = name.substr(0, name.find(L'.'));
+    // Windows maps these names to devices whatever the extension, and with
+    // blanks after them.
+    std::wstring_view stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') {
+        stem.remove_suffix(1);
+    }
     static constexpr std::array<std::wstring_view, 6> kPlain = {L"CON", L"PRN",    L"AUX",
                                                                 L"NUL", L"CONIN$", L"CONOUT$"};
     for (const auto device : kPlain) {
@@ -59,7 +63,10 @@ bool IsDeviceName(std::wstring_view name) {
     }
     if (stem.size() == 4 && (EqualsIgnoringCase(stem.substr(0, 3), L"COM") ||
                              EqualsIgnoringCase(stem.substr(0, 3), L"LPT"))) {
-        return stem[3] >= L'0' && stem[3] <= L'9';
+        // COM0 to COM9 and LPT0 to LPT9, and the superscripts 1, 2 and 3.
+        const wchar_t digit = stem[3];
+        return (digit >= L'0' && digit <= L'9') || digit == L'\x00B9' || digit == L'\x00B2' ||
+               digit == L'\x00B3';
     }
     return false;
 }

@@ -60,7 +60,8 @@ std::wstring InstallerFileName(std::wstring_view url);
 // Whether name can be created inside the folder as a plain file of that
 // name: not empty, not "." or "..", no separator, drive or wildcard
 // character, no control character, no trailing dot or blank, and no device
-// name (CON, NUL, COM1, ...), which would swallow the download.
+// name (CON, NUL, COM0-COM9, LPT0-LPT9, COM and LPT with a superscript 1, 2
+// or 3, with any extension), which would swallow the download.
 bool IsSafeInstallerName(std::wstring_view name);
 
 // The Windows command-line rule: the program's name ends at the first blank
