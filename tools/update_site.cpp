@@ -86,7 +86,8 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  bytes more than announced; no-length sends the body without\n"
                  "  Content-Length; stall stops sending after --stall-after bytes and\n"
                  "  keeps the connection; endless sends bytes without Content-Length\n"
-                 "  and without end; trickle sends one byte every --trickle-ms.\n";
+                 "  and without end; trickle sends one byte every --trickle-ms (after\n"
+                 "  --stall-after bytes at full speed, if given).\n";
     std::exit(2);
 }
 
@@ -361,7 +362,15 @@ void Serve(int fd, const Body& body, const std::string& fault) {
         return;
     }
     if (fault == "trickle") {
-        for (std::uint64_t at = 0; at < body.size && !Stopping(); ++at) {
+        // --stall-after bytes at full speed first, if given.
+        std::uint64_t at = g_config.stallAfter >= 0
+                               ? std::min<std::uint64_t>(
+                                     static_cast<std::uint64_t>(g_config.stallAfter), body.size)
+                               : 0;
+        if (!body.Send(fd, 0, at)) {
+            return;
+        }
+        for (; at < body.size && !Stopping(); ++at) {
             if (!body.Send(fd, at, at + 1)) {
                 return;
             }

@@ -418,6 +418,11 @@ INSTANTIATE_TEST_SUITE_P(
         // low-speed limit, shortened to 3 s.
         EndlessCase{"Trickle",
                     {"--fault", "trickle", "--trickle-ms", "100", "--size", "100000"},
+                    {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}},
+        // The same after a fast start, in the middle of a full block.
+        EndlessCase{"FastThenTrickle",
+                    {"--fault", "trickle", "--trickle-ms", "100", "--size", "400000",
+                     "--stall-after", "200000"},
                     {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
