@@ -80,27 +80,43 @@ sign_for() {
 }
 unsigned_version() { printf 'LatestVersion=9.0.0.0\nURL=%s\n' "$url" >"$work/version.ini"; }
 
-run_updater() {  # label, program path, runner...
-  local label="$1" program="$2"
-  shift 2
-  local dir="$work/$label"
+# One run in a fresh folder; sets run_secs, run_rss, run_bytes, run_written.
+# downloaded: the DownloadedVersion it starts with (9.0.0.0: nothing to do).
+one_run() {  # dir, downloaded, program path, runner...
+  local dir="$1" downloaded="$2" program="$3"
+  shift 3
+  rm -rf "$dir"
   mkdir -p "$dir"
   cp "$program" "$dir/"
-  printf '[Update]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\nPassedVersion=0.0.0.0\r\nDownloadedVersion=0.0.0.0\r\n' \
-    "$addr" >"$dir/profile.ini"
-  local start end secs rss bytes
+  printf '[Update]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\nPassedVersion=0.0.0.0\r\nDownloadedVersion=%s\r\n' \
+    "$addr" "$downloaded" >"$dir/profile.ini"
+  local start end
   start=$(date +%s.%N)
   /usr/bin/time -v -o "$dir/time.txt" "$@" "$dir/$(basename "$program")" || true
   end=$(date +%s.%N)
-  secs=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
-  rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
-  bytes=$(stat -c %s "$dir/slwintool_set_up.exe" 2>/dev/null || echo 0)
-  local written
-  written=$(grep -a 'DownloadedVersion' "$dir/profile.ini" | tr -d '\r')
-  local ratio
-  ratio=$(awk -v c="$curl_s" -v s="$secs" 'BEGIN { if (s > 0) printf "%.2f", c / s; else print "inf" }')
-  printf '%-22s %s s  %s MiB/s  %sx curl  peak RSS %s KiB  (%s bytes, %s)\n' "$label:" "$secs" \
-    "$(mib_per_s "$secs")" "$ratio" "$rss" "$bytes" "$written"
+  run_secs=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
+  run_rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
+  run_bytes=$(stat -c %s "$dir/slwintool_set_up.exe" 2>/dev/null || echo 0)
+  run_written=$(grep -a 'DownloadedVersion' "$dir/profile.ini" | tr -d '\r')
+}
+
+# Prints the whole run, and the download alone: the run minus a run that
+# fetches the version file and finds nothing to do (start-up, which under
+# Wine is most of a second).
+run_updater() {  # label, program path, runner...
+  local label="$1"
+  shift
+  local dir="$work/run"
+  one_run "$dir" 9.0.0.0 "$@"
+  local fixed="$run_secs"
+  one_run "$dir" 0.0.0.0 "$@"
+  local net ratio net_ratio
+  net=$(awk -v a="$run_secs" -v f="$fixed" 'BEGIN { printf "%.2f", a - f }')
+  ratio=$(awk -v c="$curl_s" -v s="$run_secs" 'BEGIN { if (s > 0) printf "%.2f", c / s; else print "inf" }')
+  net_ratio=$(awk -v c="$curl_s" -v s="$net" 'BEGIN { if (s > 0) printf "%.2f", c / s; else print "inf" }')
+  printf '%-22s %s s  %s MiB/s  %sx curl | download alone %s s  %s MiB/s  %sx curl | peak RSS %s KiB  (%s bytes, %s)\n' \
+    "$label:" "$run_secs" "$(mib_per_s "$run_secs")" "$ratio" "$net" "$(mib_per_s "$net")" "$net_ratio" \
+    "$run_rss" "$run_bytes" "$run_written"
   rm -rf "$dir"
 }
 
