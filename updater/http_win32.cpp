@@ -212,15 +212,26 @@ int HttpGetFile(const std::wstring& url, const std::wstring& localPath, const Ht
         return kHttpFileNotCreated;
     }
     LowSpeedGuard guard = GuardFor(options);
-    std::vector<char> buffer(kFileChunk);
+    // The pieces that arrive fill a block; each full block (and the last)
+    // is hashed and written at once.
+    std::vector<char> block(kFileChunk);
+    std::size_t filled = 0;
+    const auto flush = [&] {
+        if (hash != nullptr) {
+            hash->Update(block.data(), filled);
+        }
+        const bool ok = filled == 0 || file.Write(block.data(), static_cast<DWORD>(filled));
+        filled = 0;
+        return ok;
+    };
     std::uint64_t total = 0;
     for (;;) {
         // One byte more than announced is asked for at most: it ends the
         // download, so a body without end cannot fill the disk.
         const std::uint64_t left = announced - total;
-        const DWORD most =
-            left >= kFileChunk ? static_cast<DWORD>(kFileChunk) : static_cast<DWORD>(left + 1);
-        const long read = ex.Read(buffer.data(), most, guard, total);
+        const std::size_t room = kFileChunk - filled;
+        const DWORD most = left >= room ? static_cast<DWORD>(room) : static_cast<DWORD>(left + 1);
+        const long read = ex.Read(block.data() + filled, most, guard, total);
         if (read < 0) {
             return kHttpInternetError;
         }
@@ -230,13 +241,14 @@ int HttpGetFile(const std::wstring& url, const std::wstring& localPath, const Ht
         if (static_cast<std::uint64_t>(read) > left) {
             return kHttpLengthMismatch;
         }
-        if (hash != nullptr) {
-            hash->Update(buffer.data(), static_cast<std::size_t>(read));
-        }
-        if (!file.Write(buffer.data(), static_cast<DWORD>(read))) {
+        total += static_cast<std::uint64_t>(read);
+        filled += static_cast<std::size_t>(read);
+        if (filled == kFileChunk && !flush()) {
             return kHttpFileError;
         }
-        total += static_cast<std::uint64_t>(read);
+    }
+    if (!flush()) {
+        return kHttpFileError;
     }
     if (!file.Close()) {
         return kHttpFileError;
