@@ -32,4 +32,9 @@ bool PathExists(const std::wstring& path);
 // Removes a file; false when it could not be removed.
 bool DeleteFilePath(const std::wstring& path);
 
+// Moves the file from onto the name to in the same folder, replacing a file
+// of that name in one step: to names either its old or its new bytes, never
+// a mix. False when it could not be moved; from then stays as it was.
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
+
 }  // namespace plat

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -35,5 +37,9 @@ bool PathExists(const std::wstring& path) {
 }
 
 bool DeleteFilePath(const std::wstring& path) { return unlink(NativePath(path).c_str()) == 0; }
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+    return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
 
 }  // namespace plat

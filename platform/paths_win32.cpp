@@ -39,4 +39,9 @@ bool PathExists(const std::wstring& path) { return PathFileExistsW(path.c_str())
 
 bool DeleteFilePath(const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; }
 
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 }  // namespace plat

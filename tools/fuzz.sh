@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets, each for a bounded time.
-#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery
+#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery, ini
 # Each target is one block in sources_of; builds go to build/fuzz/.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build/fuzz"
-all_targets=(updater discovery)
+all_targets=(updater discovery ini)
 
-# sources_of TARGET: sets sources and seeds for TARGET.
+# sources_of TARGET: sets sources, libs and seeds for TARGET.
 sources_of() {
+  libs=()
   case "$1" in
     updater)
       sources=("$root/tests/fuzz/version_file_fuzz.cpp" "$root/updater/version_file.cpp"
-               "$root/common/version.cpp" "$root/platform/text.cpp" "$root/platform/text_posix.cpp")
+               "$root/common/version.cpp" "$root/platform/text.cpp" "$root/platform/text_posix.cpp"
+               "$root/platform/crypto.cpp" "$root/platform/crypto_posix.cpp")
+      libs=(-lcrypto)
       seeds="$root/tests/fuzz/corpus/version_file"
+      ;;
+    ini)
+      sources=("$root/tests/fuzz/ini_text_fuzz.cpp" "$root/platform/ini_text.cpp")
+      seeds="$root/tests/fuzz/corpus/ini_text"
       ;;
     discovery)
       sources=("$root/tests/fuzz/parse_server_header_fuzz.cpp" "$root/finder/discovery/discovery.cpp"
@@ -31,7 +38,7 @@ run_target() {
   mkdir -p "$out"
   local binary="$out/fuzz_$target" corpus="$out/corpus_$target"
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I "$root" -I "$out" "${sources[@]}" -o "$binary"
+    -I "$root" -I "$out" "${sources[@]}" "${libs[@]}" -o "$binary"
   mkdir -p "$corpus"
   cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "-- fuzz $target (${seconds}s)"

@@ -62,6 +62,7 @@ struct Config {
     long faultCount = 0;  // 0: every request of the target
     int redirects = 3;
     long long stallAfter = -1;  // -1: half the body
+    int trickleMs = 200;        // pause between the bytes of a trickle
 };
 
 Config g_config;
@@ -77,9 +78,16 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  [--installer-url URL] [--size BYTES] [--installer-file FILE]\n"
                  "  [--version-format lf|crlf|bom|section|swapped|empty-url]\n"
                  "  [--version-file FILE]\n"
-                 "  [--fault none|404|500|redirect|short|long|no-length|stall]\n"
+                 "  [--fault none|404|500|redirect|short|long|no-length|stall|\n"
+                 "           endless|trickle]\n"
                  "  [--fault-target installer|version|all] [--fault-count N]\n"
-                 "  [--redirects N] [--stall-after BYTES]\n";
+                 "  [--redirects N] [--stall-after BYTES] [--trickle-ms MS]\n"
+                 "faults: short cuts the body in the middle and closes; long sends 1000\n"
+                 "  bytes more than announced; no-length sends the body without\n"
+                 "  Content-Length; stall stops sending after --stall-after bytes and\n"
+                 "  keeps the connection; endless sends bytes without Content-Length\n"
+                 "  and without end; trickle sends one byte every --trickle-ms (after\n"
+                 "  --stall-after bytes at full speed, if given).\n";
     std::exit(2);
 }
 
@@ -138,6 +146,8 @@ void ParseArgs(int argc, char** argv) {
             c.redirects = static_cast<int>(Number(value, "--redirects"));
         } else if (name == "--stall-after") {
             c.stallAfter = static_cast<long long>(Number(value, "--stall-after"));
+        } else if (name == "--trickle-ms") {
+            c.trickleMs = static_cast<int>(Number(value, "--trickle-ms"));
         } else {
             Usage("unknown option " + name);
         }
@@ -145,8 +155,9 @@ void ParseArgs(int argc, char** argv) {
     if (c.listenPort < 0 || c.listenPort > 65535) {
         Usage("--listen ADDR:PORT is required");
     }
-    static const std::vector<std::string> faults = {"none",  "404",  "500",       "redirect",
-                                                    "short", "long", "no-length", "stall"};
+    static const std::vector<std::string> faults = {"none",    "404",    "500",       "redirect",
+                                                    "short",   "long",   "no-length", "stall",
+                                                    "endless", "trickle"};
     if (std::find(faults.begin(), faults.end(), c.fault) == faults.end()) {
         Usage("unknown fault " + c.fault);
     }
@@ -333,7 +344,7 @@ struct Body {
 void Serve(int fd, const Body& body, const std::string& fault) {
     const std::string type = body.text != nullptr ? "text/plain" : "application/octet-stream";
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n";
-    if (fault != "no-length") {
+    if (fault != "no-length" && fault != "endless") {
         head += "Content-Length: " + std::to_string(body.size) + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
@@ -343,6 +354,29 @@ void Serve(int fd, const Body& body, const std::string& fault) {
     if (fault == "short") {
         body.Send(fd, 0, body.size / 2);
         return;  // and close
+    }
+    if (fault == "endless") {
+        // Until the client gives up or the site stops.
+        for (std::uint64_t at = 0; SendGenerated(fd, at, at + 65536); at += 65536) {
+        }
+        return;
+    }
+    if (fault == "trickle") {
+        // --stall-after bytes at full speed first, if given.
+        std::uint64_t at = g_config.stallAfter >= 0
+                               ? std::min<std::uint64_t>(
+                                     static_cast<std::uint64_t>(g_config.stallAfter), body.size)
+                               : 0;
+        if (!body.Send(fd, 0, at)) {
+            return;
+        }
+        for (; at < body.size && !Stopping(); ++at) {
+            if (!body.Send(fd, at, at + 1)) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(g_config.trickleMs));
+        }
+        return;
     }
     if (fault == "stall") {
         const std::uint64_t upTo =

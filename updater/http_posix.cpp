@@ -1,6 +1,6 @@
 // libcurl backend: the same request as the Windows one, with the body pushed
-// to us instead of pulled. Chunk boundaries are kept as the pull loop has
-// them (16384 bytes of text, at most 1024 bytes per file write).
+// to us instead of pulled. The body comes in blocks of up to kFileChunk
+// bytes; the version text is kept raw.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -125,11 +125,12 @@ struct Exchange {
     bool headDone = false;
 
     // Text mode.
-    std::wstring* text = nullptr;
-    std::string chunk;
+    std::string* text = nullptr;
     // File mode.
     const std::wstring* path = nullptr;
+    plat::Sha256* hash = nullptr;
     Fd file;
+    std::uint64_t announced = 0;  // Content-Length of the final 200 head
 
     std::uint64_t total = 0;
     // Stall detection: when anything last moved.
@@ -137,18 +138,16 @@ struct Exchange {
     curl_off_t lastDown = 0;
     curl_off_t lastUp = 0;
     std::chrono::milliseconds idleLimit{30000};
+    std::chrono::milliseconds lowSpeedWindow{60000};
+    std::uint64_t lowSpeedBytes = 1024;
+    std::optional<LowSpeedGuard> lowSpeed;
 
-    bool notOk = false;       // body of a non-200 response refused
-    bool tooLong = false;     // version text beyond the limit
-    bool notCreated = false;  // local file could not be created
-    bool fileError = false;   // writing the local file failed
-
-    void FlushTextChunk() {
-        // Each chunk is converted on its own, up to its first zero byte.
-        const std::size_t zero = chunk.find('\0');
-        text->append(plat::FromAnsi(std::string_view(chunk).substr(0, zero)));
-        chunk.clear();
-    }
+    bool notOk = false;         // body of a non-200 response refused
+    bool tooLong = false;       // version text beyond the limit
+    bool beyondLength = false;  // installer bytes beyond Content-Length
+    bool tooSlow = false;       // below the low-speed limit
+    bool notCreated = false;    // local file could not be created
+    bool fileError = false;     // writing the local file failed
 };
 
 std::string_view Trim(std::string_view s) {
@@ -193,6 +192,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         // A 200 head is final (no redirect follows it): the local file is
         // made now, before any byte of the body, as the pull loop does.
         if (ex.status == 200 && ex.path != nullptr) {
+            // Digits that do not fit count as a length no body can match.
+            ex.announced = ParseContentLength(ex.contentLength).value_or(0);
             ex.file = CreateExclusive(*ex.path);
             if (!ex.file.Valid()) {
                 ex.notCreated = true;
@@ -210,38 +211,46 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         ex.notOk = true;
         return 0;
     }
-    ex.total += length;
     if (ex.text != nullptr) {
+        ex.total += length;
         if (ex.total > kMaxVersionText) {
             ex.tooLong = true;
             return 0;
         }
-        std::size_t used = 0;
-        while (used < length) {
-            const std::size_t take = std::min(kTextChunk - ex.chunk.size(), length - used);
-            ex.chunk.append(data + used, take);
-            used += take;
-            if (ex.chunk.size() == kTextChunk) {
-                ex.FlushTextChunk();
-            }
-        }
+        ex.text->append(data, length);
         return length;
     }
-    for (std::size_t used = 0; used < length; used += kFileChunk) {
-        if (!WriteAll(ex.file.Get(), data + used, std::min(kFileChunk, length - used))) {
-            ex.fileError = true;
-            return 0;
-        }
+    // Not a byte beyond the announced length is stored: a body without end
+    // cannot fill the disk.
+    if (length > ex.announced - ex.total) {
+        ex.beyondLength = true;
+        return 0;
+    }
+    ex.total += length;
+    if (ex.hash != nullptr) {
+        ex.hash->Update(data, length);
+    }
+    if (!WriteAll(ex.file.Get(), data, length)) {
+        ex.fileError = true;
+        return 0;
     }
     return length;
 }
 
-// Ends the transfer when nothing went either way for the idle limit: the
-// send and receive time-outs. (curl's low-speed check averages over several
-// seconds, which makes the limit much longer than asked.)
+// Ends the transfer when nothing went either way for the idle limit (the
+// send and receive time-outs), or when the body comes in too slowly. (curl's
+// own low-speed check averages over several seconds, which makes the limit
+// much longer than asked.)
 int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     auto& ex = *static_cast<Exchange*>(user);
     const auto now = std::chrono::steady_clock::now();
+    if (ex.headDone && !ex.lowSpeed) {
+        ex.lowSpeed.emplace(ex.lowSpeedWindow, ex.lowSpeedBytes, now);
+    }
+    if (ex.lowSpeed && !ex.lowSpeed->Allows(static_cast<std::uint64_t>(down), now)) {
+        ex.tooSlow = true;
+        return 1;
+    }
     if (down != ex.lastDown || up != ex.lastUp) {
         ex.lastDown = down;
         ex.lastUp = up;
@@ -276,6 +285,9 @@ int Run(const std::wstring& url, const HttpOptions& options, Exchange& ex) {
     ex.idleLimit = std::chrono::milliseconds(
         std::max({options.connectTimeoutMs, options.sendTimeoutMs, options.receiveTimeoutMs}));
     ex.lastMove = std::chrono::steady_clock::now();
+    ex.lowSpeedWindow = std::chrono::milliseconds(options.lowSpeedWindowMs);
+    ex.lowSpeedBytes = options.lowSpeedBytes;
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(kFileChunk));
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &ex);
@@ -291,8 +303,11 @@ int Run(const std::wstring& url, const HttpOptions& options, Exchange& ex) {
     if (ex.fileError) {
         return kHttpFileError;
     }
-    if (ex.tooLong) {
+    if (ex.tooLong || ex.tooSlow) {
         return kHttpInternetError;
+    }
+    if (ex.beyondLength) {
+        return kHttpLengthMismatch;
     }
     if (ex.status != 200) {
         // The body of any other final status is not read.
@@ -321,25 +336,21 @@ bool TextLengthMatches(const Exchange& ex) {
 
 }  // namespace
 
-int HttpGetText(const std::wstring& url, std::wstring& text, const HttpOptions& options) {
+int HttpGetText(const std::wstring& url, std::string& bytes, const HttpOptions& options) {
     Exchange ex;
-    ex.text = &text;
+    ex.text = &bytes;
     int result = Run(url, options, ex);
-    if (result == 200) {
-        if (!ex.chunk.empty()) {
-            ex.FlushTextChunk();
-        }
-        if (!TextLengthMatches(ex)) {
-            result = kHttpInternetError;
-        }
+    if (result == 200 && !TextLengthMatches(ex)) {
+        result = kHttpInternetError;
     }
     return result;
 }
 
-int HttpGetFile(const std::wstring& url, const std::wstring& localPath,
-                const HttpOptions& options) {
+int HttpGetFile(const std::wstring& url, const std::wstring& localPath, const HttpOptions& options,
+                plat::Sha256* hash) {
     Exchange ex;
     ex.path = &localPath;
+    ex.hash = hash;
     int result = Run(url, options, ex);
     if (result == 200 && !ex.file.Valid()) {
         // An empty body never reached the body callback; a head without the
@@ -356,8 +367,8 @@ int HttpGetFile(const std::wstring& url, const std::wstring& localPath,
     if (!closed) {
         return kHttpFileError;
     }
-    const auto announced = ParseContentLength(ex.contentLength);
-    return (announced && *announced == ex.total) ? 200 : kHttpLengthMismatch;
+    return ex.total == ex.announced && ParseContentLength(ex.contentLength) ? 200
+                                                                            : kHttpLengthMismatch;
 }
 
 }  // namespace updater

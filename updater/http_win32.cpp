@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -133,28 +134,47 @@ struct Exchange {
         return static_cast<int>(status);
     }
 
-    // Bytes read, 0 at the end, or -1 when the transfer failed.
-    long Read(char* buffer, DWORD count) {
+    // Reads what has arrived, at most `most` bytes: 0 at the end, -1 when
+    // the transfer failed or became too slow. A plain read would wait until
+    // the whole count arrived, so a trickle would keep it for days; asking
+    // what is there first lets the low-speed check run between pieces.
+    long Read(char* buffer, DWORD most, LowSpeedGuard& guard, std::uint64_t total) {
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
+            return -1;
+        }
+        if (available == 0) {
+            return 0;
+        }
         DWORD read = 0;
-        if (!InternetReadFile(request.Get(), buffer, count, &read)) {
+        if (!InternetReadFile(request.Get(), buffer, available < most ? available : most, &read)) {
+            return -1;
+        }
+        if (!guard.Allows(total + read, LowSpeedGuard::Clock::now())) {
             return -1;
         }
         return static_cast<long>(read);
     }
 };
 
+LowSpeedGuard GuardFor(const HttpOptions& options) {
+    return LowSpeedGuard(std::chrono::milliseconds(options.lowSpeedWindowMs), options.lowSpeedBytes,
+                         LowSpeedGuard::Clock::now());
+}
+
 }  // namespace
 
-int HttpGetText(const std::wstring& url, std::wstring& text, const HttpOptions& options) {
+int HttpGetText(const std::wstring& url, std::string& bytes, const HttpOptions& options) {
     Exchange ex;
     const int status = ex.Start(url, options);
     if (status != 200) {
         return status;
     }
-    std::vector<char> buffer(kTextChunk + 1);
+    LowSpeedGuard guard = GuardFor(options);
+    std::vector<char> buffer(kTextChunk);
     std::uint64_t total = 0;
     for (;;) {
-        const long read = ex.Read(buffer.data(), kTextChunk);
+        const long read = ex.Read(buffer.data(), kTextChunk, guard, total);
         if (read < 0) {
             return kHttpInternetError;
         }
@@ -165,11 +185,7 @@ int HttpGetText(const std::wstring& url, std::wstring& text, const HttpOptions& 
         if (total > kMaxVersionText) {
             return kHttpInternetError;
         }
-        buffer[static_cast<std::size_t>(read)] = '\0';
-        text.append(plat::FromAnsi(std::string_view(buffer.data())));
-        if (static_cast<std::size_t>(read) < kTextChunk) {
-            break;
-        }
+        bytes.append(buffer.data(), static_cast<std::size_t>(read));
     }
     // A version text cut short could end in a shortened URL: not used.
     if (!ex.contentLength.empty()) {
@@ -181,38 +197,63 @@ int HttpGetText(const std::wstring& url, std::wstring& text, const HttpOptions& 
     return 200;
 }
 
-int HttpGetFile(const std::wstring& url, const std::wstring& localPath,
-                const HttpOptions& options) {
+int HttpGetFile(const std::wstring& url, const std::wstring& localPath, const HttpOptions& options,
+                plat::Sha256* hash) {
     Exchange ex;
     const int status = ex.Start(url, options);
     if (status != 200) {
         return status;
     }
+    // Digits that do not fit count as a length no body can match.
+    const auto parsed = ParseContentLength(ex.contentLength);
+    const std::uint64_t announced = parsed.value_or(0);
     FileHandle file;  // declared after the exchange: closed before it
     if (!file.Create(localPath)) {
         return kHttpFileNotCreated;
     }
-    char buffer[kFileChunk + 1];
+    LowSpeedGuard guard = GuardFor(options);
+    // The pieces that arrive fill a block; each full block (and the last)
+    // is hashed and written at once.
+    std::vector<char> block(kFileChunk);
+    std::size_t filled = 0;
+    const auto flush = [&] {
+        if (hash != nullptr) {
+            hash->Update(block.data(), filled);
+        }
+        const bool ok = filled == 0 || file.Write(block.data(), static_cast<DWORD>(filled));
+        filled = 0;
+        return ok;
+    };
     std::uint64_t total = 0;
     for (;;) {
-        ZeroMemory(buffer, sizeof buffer);
-        const long read = ex.Read(buffer, kFileChunk);
+        // One byte more than announced is asked for at most: it ends the
+        // download, so a body without end cannot fill the disk.
+        const std::uint64_t left = announced - total;
+        const std::size_t room = kFileChunk - filled;
+        const DWORD most = left >= room ? static_cast<DWORD>(room) : static_cast<DWORD>(left + 1);
+        const long read = ex.Read(block.data() + filled, most, guard, total);
         if (read < 0) {
             return kHttpInternetError;
         }
         if (read == 0) {
             break;
         }
-        if (!file.Write(buffer, static_cast<DWORD>(read))) {
-            return kHttpFileError;
+        if (static_cast<std::uint64_t>(read) > left) {
+            return kHttpLengthMismatch;
         }
         total += static_cast<std::uint64_t>(read);
+        filled += static_cast<std::size_t>(read);
+        if (filled == kFileChunk && !flush()) {
+            return kHttpFileError;
+        }
+    }
+    if (!flush()) {
+        return kHttpFileError;
     }
     if (!file.Close()) {
         return kHttpFileError;
     }
-    const auto announced = ParseContentLength(ex.contentLength);
-    return (announced && *announced == total) ? 200 : kHttpLengthMismatch;
+    return (parsed && total == announced) ? 200 : kHttpLengthMismatch;
 }
 
 }  // namespace updater

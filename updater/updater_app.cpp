@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "common/profile_keys.h"
 #include "common/version.h"
@@ -42,6 +45,13 @@ bool IsNewer(const std::vector<std::int32_t>& candidate,
     return IsNewerVersion(c, r);
 }
 
+bool IsPartialFileName(std::wstring_view name) {
+    constexpr std::wstring_view partial = kPartialFileName;
+    return name.size() == partial.size() &&
+           std::equal(name.begin(), name.end(), partial.begin(),
+                      [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); });
+}
+
 }  // namespace
 
 RetryPolicy RetryPolicyFromEnvironment() {
@@ -61,35 +71,55 @@ HttpOptions HttpOptionsFromEnvironment() {
         options.connectTimeoutMs = options.sendTimeoutMs = options.receiveTimeoutMs =
             static_cast<unsigned>(*timeout);
     }
+    if (const auto window = EnvNumber("SL_UPDATER_LOW_SPEED_MS", 100, 600000)) {
+        options.lowSpeedWindowMs = static_cast<unsigned>(*window);
+    }
     return options;
 }
 
-int NetworkHttp::GetText(const std::wstring& url, std::wstring& text) {
-    return HttpGetText(url, text, options_);
+int NetworkHttp::GetText(const std::wstring& url, std::string& bytes) {
+    return HttpGetText(url, bytes, options_);
 }
 
-int NetworkHttp::GetFile(const std::wstring& url, const std::wstring& localPath) {
-    return HttpGetFile(url, localPath, options_);
+int NetworkHttp::GetFile(const std::wstring& url, const std::wstring& localPath,
+                         plat::Sha256* hash) {
+    return HttpGetFile(url, localPath, options_, hash);
 }
 
-CUpdaterApp::CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry)
-    : platform_(platform), http_(http), retry_(retry) {}
+CUpdaterApp::CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry,
+                         std::vector<std::uint8_t> publicKey)
+    : platform_(platform), http_(http), retry_(retry), publicKey_(std::move(publicKey)) {}
 
 bool CUpdaterApp::StartInstance() {
     if (!platform_.Initialize()) {
         return false;
     }
     // Any argument: read nothing, contact nobody, write nothing.
-    if (!platform_.HasArguments() && ReadUpdateState() && CheckForUpdate() &&
+    if (!platform_.HasArguments() && ReadUpdateState() && TakeFolder() && CheckForUpdate() &&
         DownloadWithRetries()) {
         WriteDownloadedVersion();
     }
+    folderLock_.reset();
     platform_.Finish();
     return false;
 }
 
+bool CUpdaterApp::TakeFolder() {
+    // A second Updater of this folder ends here and writes nothing.
+    folderLock_ = plat::TryLockInstance(kInstanceLockName, m_strModuleDir);
+    if (!folderLock_) {
+        return false;
+    }
+    plat::DeleteFilePath(PartialPath());
+    return true;
+}
+
 std::wstring CUpdaterApp::ProfilePath() const {
     return plat::JoinPath(m_strModuleDir, profile::kProfileFileName);
+}
+
+std::wstring CUpdaterApp::PartialPath() const {
+    return plat::JoinPath(m_strModuleDir, kPartialFileName);
 }
 
 bool CUpdaterApp::ReadUpdateState() {
@@ -137,11 +167,31 @@ bool CUpdaterApp::WriteDownloadedVersion() {
 }
 
 bool CUpdaterApp::FetchVersionFile() {
-    std::wstring text;
-    if (http_.GetText(m_strUpdateSiteURL, text) != 200) {
+    std::string bytes;
+    if (http_.GetText(m_strUpdateSiteURL, bytes) != 200) {
         return false;
     }
-    const auto file = ParseVersionFile(text);
+    std::string_view used = bytes;
+    if (!publicKey_.empty()) {
+        // Only signed bytes count: the two lines, and the installer's hash.
+        const auto parts = SplitSignedVersionFile(bytes);
+        if (!parts) {
+            return false;
+        }
+        const auto signature = plat::DecodeBase64(parts->signature);
+        if (!signature ||
+            !plat::VerifyEcdsaP256Sha256(publicKey_, parts->signedBytes, *signature)) {
+            return false;
+        }
+        const auto hex = FindSha256Value(parts->signedBytes);
+        const auto digest = hex ? plat::ParseSha256Hex(*hex) : std::nullopt;
+        if (!digest) {
+            return false;
+        }
+        installerSha256_ = *digest;
+        used = parts->signedBytes;
+    }
+    const auto file = ParseVersionFile(VersionTextFromBytes(used));
     if (!file) {
         return false;
     }
@@ -150,26 +200,37 @@ bool CUpdaterApp::FetchVersionFile() {
     return true;
 }
 
-bool CUpdaterApp::DownloadInstaller(const std::wstring& url) {
+CUpdaterApp::Attempt CUpdaterApp::DownloadInstaller(const std::wstring& url) {
     const std::wstring name = InstallerFileName(url);
     m_strInstallerPath = plat::JoinPath(m_strModuleDir, name);
-    // The site names the file: it must stay a plain file in our folder.
-    if (!IsSafeInstallerName(name) || m_strInstallerPath.size() >= plat::kMaxPath) {
-        return false;
+    // The site names the file: it must stay a plain file in our folder, and
+    // not the one the download goes to first.
+    if (!IsSafeInstallerName(name) || IsPartialFileName(name) ||
+        m_strInstallerPath.size() >= plat::kMaxPath || PartialPath().size() >= plat::kMaxPath) {
+        return Attempt::kRejected;
     }
-    return http_.GetFile(url, m_strInstallerPath) == 200;
+    const std::wstring partial = PartialPath();
+    const bool verify = !publicKey_.empty();
+    plat::Sha256 hash;
+    Attempt outcome = Attempt::kFailed;
+    if (http_.GetFile(url, partial, verify ? &hash : nullptr) == 200) {
+        const auto digest = verify ? hash.Finish() : std::nullopt;
+        if (verify && (!digest || *digest != installerSha256_)) {
+            outcome = Attempt::kRejected;
+        } else if (plat::MoveFileReplacing(partial, m_strInstallerPath)) {
+            return Attempt::kDone;
+        }
+    }
+    plat::DeleteFilePath(partial);
+    return outcome;
 }
 
 bool CUpdaterApp::DownloadWithRetries() {
-    const std::wstring name = InstallerFileName(m_strInstallerURL);
-    if (!IsSafeInstallerName(name) ||
-        plat::JoinPath(m_strModuleDir, name).size() >= plat::kMaxPath) {
-        return false;  // no attempt can succeed
-    }
     std::chrono::milliseconds pause = retry_.firstPause;
     for (int attempt = 1;; ++attempt) {
-        if (DownloadInstaller(m_strInstallerURL)) {
-            return true;
+        const Attempt outcome = DownloadInstaller(m_strInstallerURL);
+        if (outcome != Attempt::kFailed) {
+            return outcome == Attempt::kDone;
         }
         if (attempt >= retry_.attempts) {
             return false;

@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
+#include "platform/instance_lock.h"
 #include "updater/http.h"
 #include "updater/updater_app_base.h"
 
@@ -19,9 +22,16 @@ namespace updater {
 class IUpdaterHttp {
   public:
     virtual ~IUpdaterHttp() = default;
-    virtual int GetText(const std::wstring& url, std::wstring& text) = 0;
-    virtual int GetFile(const std::wstring& url, const std::wstring& localPath) = 0;
+    virtual int GetText(const std::wstring& url, std::string& bytes) = 0;
+    virtual int GetFile(const std::wstring& url, const std::wstring& localPath,
+                        plat::Sha256* hash) = 0;
 };
+
+// The file each download attempt writes, beside the installer; it takes the
+// installer's name only once it is complete (and verified).
+inline constexpr wchar_t kPartialFileName[] = L"Updater.download";
+// The name of the one-per-folder lock (Updater.lock natively).
+inline constexpr wchar_t kInstanceLockName[] = L"Updater";
 
 // What the flow needs of the system it runs on.
 class IUpdaterPlatform {
@@ -46,8 +56,9 @@ struct RetryPolicy {
 };
 
 // The defaults, changed by SL_UPDATER_ATTEMPTS (1-20), SL_UPDATER_RETRY_PAUSE_MS
-// (0-600000) and SL_UPDATER_TIMEOUT_MS (100-600000, connect, send and receive)
-// so that tests need not wait long. Values out of range are ignored.
+// (0-600000), SL_UPDATER_TIMEOUT_MS (100-600000, connect, send and receive)
+// and SL_UPDATER_LOW_SPEED_MS (100-600000, the window of the low-speed
+// limit) so that tests need not wait long. Values out of range are ignored.
 RetryPolicy RetryPolicyFromEnvironment();
 HttpOptions HttpOptionsFromEnvironment();
 
@@ -55,8 +66,9 @@ HttpOptions HttpOptionsFromEnvironment();
 class NetworkHttp : public IUpdaterHttp {
   public:
     explicit NetworkHttp(const HttpOptions& options) : options_(options) {}
-    int GetText(const std::wstring& url, std::wstring& text) override;
-    int GetFile(const std::wstring& url, const std::wstring& localPath) override;
+    int GetText(const std::wstring& url, std::string& bytes) override;
+    int GetFile(const std::wstring& url, const std::wstring& localPath,
+                plat::Sha256* hash) override;
 
   private:
     HttpOptions options_;
@@ -66,7 +78,17 @@ class NetworkHttp : public IUpdaterHttp {
 // StartInstance, and the false it returns ends the program with exit code 0.
 class CUpdaterApp : public CUpdaterAppBase {
   public:
-    CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry = {});
+    // With a public key (a P-256 SubjectPublicKeyInfo in DER) the version
+    // file must be signed with its private half and the installer must have
+    // the signed SHA-256; without one both are taken as they come.
+    CUpdaterApp(IUpdaterPlatform& platform, IUpdaterHttp& http, RetryPolicy retry = {},
+                std::vector<std::uint8_t> publicKey = {});
+
+    enum class Attempt {
+        kDone,      // the installer is in place
+        kFailed,    // worth another attempt
+        kRejected,  // bytes or name not acceptable: another attempt cannot help
+    };
 
     // The whole run; always false, so nothing runs after it.
     bool StartInstance() override;
@@ -79,10 +101,14 @@ class CUpdaterApp : public CUpdaterAppBase {
     bool CheckForUpdate();
     // Records m_strLatestVersion as "DownloadedVersion".
     bool WriteDownloadedVersion();
-    // Fills m_strLatestVersion and m_strInstallerURL from the version file.
+    // Fills m_strLatestVersion and m_strInstallerURL (and with a key the
+    // installer's SHA-256) from the version file; with a key only from a file
+    // whose signature verifies.
     bool FetchVersionFile();
-    // One download attempt into m_strModuleDir; true only when complete.
-    bool DownloadInstaller(const std::wstring& url);
+    // One download attempt into kPartialFileName, moved onto the installer's
+    // name in m_strModuleDir only when complete and, with a key, of the
+    // signed SHA-256. A failed attempt leaves no partial file.
+    Attempt DownloadInstaller(const std::wstring& url);
 
     std::wstring m_strModuleDir;
     std::wstring m_strUpdateSiteURL;
@@ -98,13 +124,20 @@ class CUpdaterApp : public CUpdaterAppBase {
     std::vector<std::int32_t> m_arrDownloadedVersion;
 
   private:
-    // DownloadInstaller until it succeeds or the attempts are used up.
+    // DownloadInstaller until it succeeds, is rejected or the attempts are
+    // used up.
     bool DownloadWithRetries();
+    // The folder's lock, and the partial file a killed run left removed.
+    bool TakeFolder();
     std::wstring ProfilePath() const;
+    std::wstring PartialPath() const;
 
     IUpdaterPlatform& platform_;
     IUpdaterHttp& http_;
     RetryPolicy retry_;
+    std::vector<std::uint8_t> publicKey_;
+    plat::Sha256Digest installerSha256_{};
+    std::unique_ptr<plat::InstanceLock> folderLock_;
 };
 
 }  // namespace updater

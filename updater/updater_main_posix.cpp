@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "updater/public_key.h"
 #include "updater/updater_app.h"
 
 namespace {
@@ -36,7 +37,8 @@ class PosixPlatform : public updater::IUpdaterPlatform {
 int main(int argc, char**) {
     PosixPlatform platform(argc);
     updater::NetworkHttp http(updater::HttpOptionsFromEnvironment());
-    updater::CUpdaterApp theApp(platform, http, updater::RetryPolicyFromEnvironment());
+    updater::CUpdaterApp theApp(platform, http, updater::RetryPolicyFromEnvironment(),
+                                updater::UpdatePublicKey());
     theApp.StartInstance();
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/paths.h"
 #include "platform/win32/app.h"
+#include "updater/public_key.h"
 #include "updater/resource.h"
 #include "updater/updater_app.h"
 #include "updater/updater_dlg.h"
@@ -77,6 +78,7 @@ updater::NetworkHttp g_http(updater::HttpOptionsFromEnvironment());
 }  // namespace
 
 // After the platform and the HTTP layer it refers to.
-updater::CUpdaterApp theApp(g_platform, g_http, updater::RetryPolicyFromEnvironment());
+updater::CUpdaterApp theApp(g_platform, g_http, updater::RetryPolicyFromEnvironment(),
+                            updater::UpdatePublicKey());
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return theApp.Run(instance); }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/text.h"
+
 namespace updater {
 
 namespace {
@@ -46,8 +48,12 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }
 
 bool IsDeviceName(std::wstring_view name) {
-    // Windows maps these names to devices whatever the extension.
-    const std::wstring_view stem = name.substr(0, name.find(L'.'));
+    // Windows maps these names to devices whatever the extension, and with
+    // blanks after them.
+    std::wstring_view stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') {
+        stem.remove_suffix(1);
+    }
     static constexpr std::array<std::wstring_view, 6> kPlain = {L"CON", L"PRN",    L"AUX",
                                                                 L"NUL", L"CONIN$", L"CONOUT$"};
     for (const auto device : kPlain) {
@@ -57,7 +63,10 @@ bool IsDeviceName(std::wstring_view name) {
     }
     if (stem.size() == 4 && (EqualsIgnoringCase(stem.substr(0, 3), L"COM") ||
                              EqualsIgnoringCase(stem.substr(0, 3), L"LPT"))) {
-        return stem[3] >= L'0' && stem[3] <= L'9';
+        // COM0 to COM9 and LPT0 to LPT9, and the superscripts 1, 2 and 3.
+        const wchar_t digit = stem[3];
+        return (digit >= L'0' && digit <= L'9') || digit == L'\x00B9' || digit == L'\x00B2' ||
+               digit == L'\x00B3';
     }
     return false;
 }
@@ -78,6 +87,58 @@ std::optional<VersionFile> ParseVersionFile(std::wstring_view text) {
         return std::nullopt;
     }
     return file;
+}
+
+std::wstring VersionTextFromBytes(std::string_view bytes) {
+    constexpr std::size_t kPiece = 16384;
+    std::wstring text;
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        const std::string_view piece = bytes.substr(at, kPiece);
+        text.append(plat::FromAnsi(piece.substr(0, piece.find('\0'))));
+    }
+    return text;
+}
+
+namespace {
+
+// Offset of the first line that begins with prefix, at or after from.
+std::size_t FindLineStart(std::string_view bytes, std::string_view prefix, std::size_t from = 0) {
+    for (std::size_t at = bytes.find(prefix, from); at != std::string_view::npos;
+         at = bytes.find(prefix, at + 1)) {
+        if (at == 0 || bytes[at - 1] == '\n') {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<SignedParts> SplitSignedVersionFile(std::string_view bytes) {
+    constexpr std::string_view kSignature = "Signature=";
+    const std::size_t line = FindLineStart(bytes, kSignature);
+    if (line == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view value = bytes.substr(line + kSignature.size());
+    if (!value.empty() && value.back() == '\n') {
+        value.remove_suffix(1);
+    }
+    if (value.find('\n') != std::string_view::npos) {
+        return std::nullopt;  // not the last line
+    }
+    return SignedParts{bytes.substr(0, line), value};
+}
+
+std::optional<std::string_view> FindSha256Value(std::string_view signedBytes) {
+    constexpr std::string_view kSha256 = "SHA256=";
+    const std::size_t line = FindLineStart(signedBytes, kSha256);
+    if (line == std::string_view::npos ||
+        FindLineStart(signedBytes, kSha256, line + 1) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view rest = signedBytes.substr(line + kSha256.size());
+    return rest.substr(0, rest.find('\n'));
 }
 
 UrlParts SplitHttpUrl(std::wstring_view url) {

@@ -22,6 +22,26 @@ struct VersionFile {
 // missing or empty.
 std::optional<VersionFile> ParseVersionFile(std::wstring_view text);
 
+// The version file's bytes as text: converted from the ANSI code page in
+// pieces of 16384 bytes (the size the text download reads), each up to its
+// first zero byte.
+std::wstring VersionTextFromBytes(std::string_view bytes);
+
+// A signed version file: its last line begins with "Signature=" and holds the
+// base64 signature of every byte before that line.
+struct SignedParts {
+    std::string_view signedBytes;  // everything before the "Signature=" line
+    std::string_view signature;    // the base64 text after "Signature=", line end dropped
+};
+
+// The parts when the first line that begins with "Signature=" is the last
+// line (an LF may end it); nullopt otherwise.
+std::optional<SignedParts> SplitSignedVersionFile(std::string_view bytes);
+
+// The value of the one line that begins with "SHA256=" (up to its LF, not
+// checked further); nullopt when there is no such line or more than one.
+std::optional<std::string_view> FindSha256Value(std::string_view signedBytes);
+
 struct UrlParts {
     std::wstring host;    // up to the first "/" after the scheme, port text and all
     std::wstring object;  // from that "/" to the end, query included
@@ -40,7 +60,8 @@ std::wstring InstallerFileName(std::wstring_view url);
 // Whether name can be created inside the folder as a plain file of that
 // name: not empty, not "." or "..", no separator, drive or wildcard
 // character, no control character, no trailing dot or blank, and no device
-// name (CON, NUL, COM1, ...), which would swallow the download.
+// name (CON, NUL, COM0-COM9, LPT0-LPT9, COM and LPT with a superscript 1, 2
+// or 3, with any extension), which would swallow the download.
 bool IsSafeInstallerName(std::wstring_view name);
 
 // The Windows command-line rule: the program's name ends at the first blank

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/release_signing.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
 #include "tests/support/wine_programs.h"
@@ -251,6 +252,33 @@ TEST_F(UpdateChain, DownloadOfferInstallAndRemoveTheUsedInstaller) {
     // Three starts of the Updater in all, one download.
     EXPECT_EQ(site_.Gets(kSiteVersionObject), 3u) << site_.Log();
     EXPECT_EQ(site_.Gets(kSiteInstallerObject), 1u) << site_.Log();
+}
+
+// A signed release through the chain: the Updater built with the test key
+// downloads it, checks its hash and records it, and the next start offers it.
+TEST_F(UpdateChain, SignedReleaseIsDownloadedAndOffered) {
+    const auto signedUpdater = testsupport::TestKeyUpdater(true);
+    ASSERT_TRUE(fs::exists(signedUpdater.program)) << signedUpdater.program;
+    fs::copy_file(signedUpdater.program, dir_ / "Updater.exe",
+                  fs::copy_options::overwrite_existing);
+    const std::string version = testsupport::Signed(
+        testsupport::VersionLines(kLatest, site_.Url(kSiteInstallerObject), ReadFile(recorder_)),
+        signedUpdater.privateKey);
+    ASSERT_FALSE(version.empty());
+    testsupport::WriteFile(temp_.Path() / "signed.ini", version);
+    ASSERT_TRUE(site_.Start(lan_, temp_.Path() / "site.log",
+                            {"--version-file", (temp_.Path() / "signed.ini").string(),
+                             "--installer-file", recorder_.string()}));
+    ASSERT_NO_FATAL_FAILURE(FirstStartDownloads());
+
+    BackgroundProcess& next = StartFinder();
+    EXPECT_NE(OfferText().find(kOfferText), std::string::npos) << next.Errors();
+    ASSERT_TRUE(Answer("no"));
+    ASSERT_TRUE(WindowOpens()) << next.Errors();
+    ASSERT_TRUE(WaitUpdaterRuns(2)) << site_.Log();
+    ASSERT_TRUE(CloseFinder(next));
+    EXPECT_EQ(site_.Gets(kSiteInstallerObject), 1u) << site_.Log();
+    EXPECT_FALSE(fs::exists(dir_ / "Updater.download"));
 }
 
 TEST_F(UpdateChain, QuenlowResetLetsTheNextStartDeleteTheLeftOverInstaller) {

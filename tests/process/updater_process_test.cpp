@@ -3,10 +3,13 @@
 // program under Wine (real WinINet) when this suite is built for it.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/release_signing.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
 #include "tools/site_content.h"
@@ -82,25 +85,56 @@ class UpdaterProcess : public ::testing::Test {
         return text.substr(pos + 18, end == std::string::npos ? std::string::npos : end - pos - 18);
     }
 
-    testsupport::ProcessResult RunUpdater(std::vector<std::string> args = {}) {
+    fs::path Partial() const { return dir_.Path() / "Updater.download"; }
+
+    std::vector<std::string> UpdaterArgv(std::vector<std::string> args) const {
         std::vector<std::string> argv{program_.string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        if (kUnderWine) {
-            argv = testsupport::UnderWine(argv);
-        }
+        return kUnderWine ? testsupport::UnderWine(argv) : argv;
+    }
+
+    testsupport::ProcessOptions UpdaterOptions(std::vector<std::string> env) const {
         testsupport::ProcessOptions options;
         options.cwd = dir_.Path().string();
         options.timeout = 90s;
         options.extraEnv = {"SL_UPDATER_ATTEMPTS=2", "SL_UPDATER_RETRY_PAUSE_MS=50",
                             "SL_UPDATER_TIMEOUT_MS=2000"};
-        return testsupport::RunProcess(argv, options);
+        // Later entries win over the defaults above.
+        options.extraEnv.insert(options.extraEnv.end(), env.begin(), env.end());
+        return options;
     }
+
+    testsupport::ProcessResult RunUpdater(std::vector<std::string> args = {},
+                                          std::vector<std::string> env = {}) {
+        return testsupport::RunProcess(UpdaterArgv(std::move(args)),
+                                       UpdaterOptions(std::move(env)));
+    }
+
+    // Runs the Updater built with the test key from now on; its private key
+    // signs the version files that the site serves.
+    void UseSignedUpdater() {
+        const auto signedUpdater = testsupport::TestKeyUpdater(kUnderWine);
+        ASSERT_TRUE(fs::exists(signedUpdater.program)) << signedUpdater.program;
+        fs::copy_file(signedUpdater.program, program_, fs::copy_options::overwrite_existing);
+        key_ = signedUpdater.privateKey;
+    }
+
+    // Serves installer and version as they are; the default URL is the site's.
+    void StartSignedSite(const std::string& version, const std::string& installer) {
+        testsupport::WriteFile(dir_.Path() / "site-installer.bin", installer);
+        testsupport::WriteFile(dir_.Path() / "site-version.ini", version);
+        StartSite({"--version-file", (dir_.Path() / "site-version.ini").string(),
+                   "--installer-file", (dir_.Path() / "site-installer.bin").string()});
+    }
+
+    std::string InstallerUrl() const { return "http://" + lan_.siteAddr + kInstallerObject; }
 
     testsupport::TestLan lan_;
     std::string siteUrl_;
     TempDir dir_{"slupdproc"};
     fs::path program_;
     testsupport::UpdateSite site_;
+    fs::path key_;
 };
 
 TEST_F(UpdaterProcess, AnyArgumentMeansNoRequestAndNoWrite) {
@@ -198,6 +232,198 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"SectionLine", {"--version-format", "section"}, false, 0},
         FaultCase{"Swapped", {"--version-format", "swapped"}, false, 0},
         FaultCase{"EmptyUrl", {"--version-format", "empty-url"}, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A release as the release command signs it: downloaded, hashed, moved into
+// place and recorded, so that the finder offers it at its next start.
+TEST_F(UpdaterProcess, SignedReleaseIsDownloadedHashedAndRecorded) {
+    ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
+    const std::string installer = Generated(300000);
+    const std::string version =
+        testsupport::Signed(testsupport::VersionLines("1.0.0.2", InstallerUrl(), installer), key_);
+    ASSERT_FALSE(version.empty());
+    StartSignedSite(version, installer);
+    WriteProfile();
+    EXPECT_EQ(RunUpdater().exitCode, 0);
+    EXPECT_EQ(Downloaded(), "1.0.0.2") << SiteLog();
+    EXPECT_TRUE(ReadFile(Installer()) == installer) << "installer differs";
+    EXPECT_FALSE(fs::exists(Partial()));
+}
+
+// Built without a key, the Updater reads the same file by its two lines.
+TEST_F(UpdaterProcess, KeylessUpdaterReadsASignedFileByItsTwoLines) {
+    const std::string installer = Generated(5000);
+    StartSignedSite(
+        testsupport::VersionLines("1.0.0.2", InstallerUrl(), installer) + "Signature=AAAA\n",
+        installer);
+    WriteProfile();
+    EXPECT_EQ(RunUpdater().exitCode, 0);
+    EXPECT_EQ(Downloaded(), "1.0.0.2");
+}
+
+// What the site serves after a release was signed over its original bytes.
+struct Tampering {
+    const char* name;
+    // Changes the signed version file (given the other key's file) ...
+    std::string (*version)(const std::string& signedFile, const std::string& otherKeyFile);
+    // ... or the installer served.
+    std::string (*installer)(const std::string& original);
+    std::size_t installerRequests;
+};
+
+std::string Same(const std::string& text) { return text; }
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+class UpdaterTampering : public UpdaterProcess, public ::testing::WithParamInterface<Tampering> {};
+
+// Nothing forged or corrupted is recorded or left in the folder, and a bad
+// hash is not asked for again.
+TEST_P(UpdaterTampering, NothingIsRecordedOrLeft) {
+    const auto& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
+    const fs::path otherKey = dir_.Path() / "other.pem";
+    ASSERT_TRUE(testsupport::MakeSigningKey(otherKey));
+    const std::string installer = Generated(20000);
+    const std::string lines = testsupport::VersionLines("1.0.0.3", InstallerUrl(), installer);
+    const std::string version =
+        c.version(testsupport::Signed(lines, key_), testsupport::Signed(lines, otherKey));
+    StartSignedSite(version, c.installer(installer));
+    WriteProfile();
+    const auto result = RunUpdater();
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(Downloaded(), "0.0.0.0");
+    EXPECT_FALSE(fs::exists(Installer()));
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kVersionObject), 1u) << SiteLog();
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), c.installerRequests) << SiteLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signed, UpdaterTampering,
+    ::testing::Values(
+        Tampering{"InstallerByteChanged",
+                  [](const std::string& v, const std::string&) { return v; },
+                  [](const std::string& i) {
+                      std::string changed = i;
+                      changed[changed.size() / 2] ^= 0x01;
+                      return changed;
+                  },
+                  1},
+        Tampering{"InstallerReplaced", [](const std::string& v, const std::string&) { return v; },
+                  [](const std::string&) { return Generated(30000); }, 1},
+        Tampering{"LatestVersionChanged",
+                  [](const std::string& v, const std::string&) {
+                      return Replace(v, "LatestVersion=1.0.0.3", "LatestVersion=1.0.0.4");
+                  },
+                  Same, 0},
+        Tampering{"UrlChanged",
+                  [](const std::string& v, const std::string&) {
+                      return Replace(v, "slwintool_set_up.exe", "slwintool_set_up.exe?x");
+                  },
+                  Same, 0},
+        Tampering{"SignatureMissing",
+                  [](const std::string& v, const std::string&) {
+                      return v.substr(0, v.find("Signature="));
+                  },
+                  Same, 0},
+        Tampering{"SignatureOfAnotherKey",
+                  [](const std::string&, const std::string& other) { return other; }, Same, 0},
+        Tampering{"SignatureNotTheLastLine",
+                  [](const std::string& v, const std::string&) { return v + "Extra=1\n"; }, Same,
+                  0},
+        Tampering{"Sha256Malformed",
+                  [](const std::string& v, const std::string&) {
+                      // Upper-case hex, signed as it stands: still refused.
+                      std::string lines = v.substr(0, v.find("Signature="));
+                      const auto at = lines.find("SHA256=") + 7;
+                      for (std::size_t i = at; i < at + 64; ++i) {
+                          lines[i] = static_cast<char>(std::toupper(lines[i]));
+                      }
+                      return testsupport::Signed(
+                          lines, testsupport::TestKeyUpdater(kUnderWine).privateKey);
+                  },
+                  Same, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A cut download leaves the installer that waits for the user as it was,
+// and it is still offered as the version it is.
+TEST_F(UpdaterProcess, CutDownloadLeavesTheWaitingInstallerAlone) {
+    StartSite({"--latest", "1.0.0.3", "--size", "200000", "--fault", "short"});
+    WriteProfile("1.0.0.0", "0.0.0.0", "1.0.0.2");
+    const std::string waiting = "the complete installer of 1.0.0.2";
+    testsupport::WriteFile(Installer(), waiting);
+    testsupport::WriteFile(Partial(), "left by a killed run");
+    EXPECT_EQ(RunUpdater().exitCode, 0);
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), 2u) << SiteLog();
+    EXPECT_EQ(ReadFile(Installer()), waiting);
+    EXPECT_EQ(Downloaded(), "1.0.0.2");
+    EXPECT_FALSE(fs::exists(Partial()));
+}
+
+// A second Updater started in the folder while the first downloads ends at
+// once, asks nothing and writes nothing.
+TEST_F(UpdaterProcess, SecondUpdaterInTheFolderEndsAtOnce) {
+    StartSite(
+        {"--latest", "1.0.0.3", "--size", "200000", "--fault", "stall", "--fault-count", "1"});
+    WriteProfile();
+    // The first attempt stalls for the receive time-out, 10 s.
+    testsupport::BackgroundProcess first(UpdaterArgv({}),
+                                         UpdaterOptions({"SL_UPDATER_TIMEOUT_MS=10000"}));
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] { return CountOf(SiteLog(), "GET " + kInstallerObject) == 1; }, 30s))
+        << SiteLog();
+    const auto second = RunUpdater();
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_TRUE(first.Running()) << "the first Updater ended before the second";
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kVersionObject), 1u) << SiteLog();
+    EXPECT_EQ(Downloaded(), "0.0.0.0");
+    // The first one goes on: its second attempt succeeds.
+    EXPECT_EQ(first.Wait(60s), std::optional<int>(0));
+    EXPECT_EQ(Downloaded(), "1.0.0.3");
+    EXPECT_TRUE(ReadFile(Installer()) == Generated(200000));
+}
+
+struct EndlessCase {
+    const char* name;
+    std::vector<std::string> siteArgs;
+    std::vector<std::string> env;
+};
+
+class UpdaterBounded : public UpdaterProcess, public ::testing::WithParamInterface<EndlessCase> {};
+
+// A body that would never end, or would take days, ends the attempt; the
+// run ends with nothing written and no file left.
+TEST_P(UpdaterBounded, EndsWithNothingLeft) {
+    const auto& c = GetParam();
+    std::vector<std::string> args{"--latest", "1.0.0.3"};
+    args.insert(args.end(), c.siteArgs.begin(), c.siteArgs.end());
+    StartSite(args);
+    WriteProfile();
+    const auto result = RunUpdater({}, c.env);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(Downloaded(), "0.0.0.0");
+    EXPECT_FALSE(fs::exists(Installer()));
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), 1u) << SiteLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, UpdaterBounded,
+    ::testing::Values(
+        EndlessCase{"NoLengthNoEnd", {"--fault", "endless"}, {"SL_UPDATER_ATTEMPTS=1"}},
+        // A byte every 100 ms: within every receive time-out, but below the
+        // low-speed limit, shortened to 3 s.
+        EndlessCase{"Trickle",
+                    {"--fault", "trickle", "--trickle-ms", "100", "--size", "100000"},
+                    {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}},
+        // The same after a fast start, in the middle of a full block.
+        EndlessCase{"FastThenTrickle",
+                    {"--fault", "trickle", "--trickle-ms", "100", "--size", "400000",
+                     "--stall-after", "200000"},
+                    {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -288,6 +288,18 @@ TEST(ProfileWrite, NewFileBytes) {
     EXPECT_EQ(bytes, "[Update]\r\nDownloadedVersion=0.0.0.0\r\n");
 }
 
+// A key that a CR LF file lacks is added with CR LF after the last entry of
+// its section, the rest of the file byte for byte as it was.
+TEST(ProfileWrite, MissingKeyJoinsACrLfFileWithCrLf) {
+    TempFolder dir;
+    const auto path = dir.Path() / "profile.ini";
+    WriteBytes(path, "[Update]\r\nCurrentVersion=1.0.0.0\r\n[Other]\r\nX=1\r\n");
+    plat::WriteIniString(L"Update", L"DownloadedVersion", L"0.0.0.0", dir.Wide("profile.ini"));
+    EXPECT_EQ(ReadBytes(path),
+              "[Update]\r\nCurrentVersion=1.0.0.0\r\nDownloadedVersion=0.0.0.0\r\n"
+              "[Other]\r\nX=1\r\n");
+}
+
 // A second write of the same value leaves the bytes as they were.
 TEST(ProfileWrite, SameValueChangesNothing) {
     TempFolder dir;

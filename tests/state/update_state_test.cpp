@@ -346,6 +346,21 @@ TEST_F(UpdateStateTest, ProfilePathBeyondLimitWritesNothing) {
     EXPECT_FALSE(Exists(File("profile.ini")));
 }
 
+// The limit counts the terminator: a profile path of exactly that many
+// characters does not fit, and is left alone like a longer one.
+TEST_F(UpdateStateTest, ProfilePathOfExactlyTheLimitWritesNothing) {
+    Use(VersionSource::k1000);
+    const std::wstring base = dir.Wide() + std::wstring(1, plat::kPathSeparator);
+    const std::size_t name = std::wstring(L"profile.ini").size() + 1;
+    const std::wstring deep = base + std::wstring(plat::kMaxPath - base.size() - name, L'd');
+    app.m_strAppDir = deep;
+    app.m_strProfilePath = plat::JoinPath(deep, L"profile.ini");
+    ASSERT_EQ(app.m_strProfilePath.size(), plat::kMaxPath);
+    EXPECT_FALSE(app.CreateProfile());
+    EXPECT_FALSE(app.RefreshProfile());
+    EXPECT_FALSE(app.IsInstallerPending());
+}
+
 // The running program's own paths: its folder and profile.ini beside it.
 TEST(UpdateStateInitPaths, ProfileBesideTheProgram) {
     CTobrelApp app;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "common/profile_keys.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -60,25 +62,30 @@ class FakePlatform : public updater::IUpdaterPlatform {
 
 class FakeHttp : public updater::IUpdaterHttp {
   public:
-    int GetText(const std::wstring& url, std::wstring& text) override {
+    int GetText(const std::wstring& url, std::string& bytes) override {
         textUrls.push_back(url);
-        text += body;
+        bytes += body;
         return textResult;
     }
-    int GetFile(const std::wstring& url, const std::wstring& localPath) override {
+    // Every attempt writes its file, as a real one that gets a 200 does;
+    // only a complete one may take the installer's name.
+    int GetFile(const std::wstring& url, const std::wstring& localPath,
+                plat::Sha256* hash) override {
         fileUrls.push_back(url);
         filePaths.push_back(localPath);
         const std::size_t i = fileUrls.size() - 1;
         const int result =
             fileResults.empty() ? 200 : fileResults[std::min(i, fileResults.size() - 1)];
-        if (result == 200) {
-            std::ofstream(fs::path(localPath), std::ios::binary) << "installer";
+        std::ofstream(fs::path(localPath), std::ios::binary) << installer;
+        if (hash != nullptr) {
+            hash->Update(installer.data(), installer.size());
         }
         return result;
     }
 
     int textResult = 200;
-    std::wstring body = L"LatestVersion=1.0.0.2\nURL=http://site/installer/slwintool_set_up.exe\n";
+    std::string installer = "installer";
+    std::string body = "LatestVersion=1.0.0.2\nURL=http://site/installer/slwintool_set_up.exe\n";
     std::vector<int> fileResults;
     std::vector<std::wstring> textUrls;
     std::vector<std::wstring> fileUrls;
@@ -100,6 +107,13 @@ class UpdaterFlow : public ::testing::Test {
         plat::WriteIniString(profile::kUpdateSection, profile::kPassedVersion, passed, Profile());
         plat::WriteIniString(profile::kUpdateSection, profile::kDownloadedVersion, downloaded,
                              Profile());
+    }
+
+    fs::path Installer() const { return folder.Path() / "slwintool_set_up.exe"; }
+    std::wstring Partial() const { return plat::JoinPath(folder.W(), updater::kPartialFileName); }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     std::wstring Downloaded() const {
@@ -132,8 +146,8 @@ class UpdaterDecision : public UpdaterFlow, public ::testing::WithParamInterface
 TEST_P(UpdaterDecision, DownloadsOnlyWhenNewerThanAllThree) {
     const auto& c = GetParam();
     WriteState(kSiteUrl, c.current, c.passed, c.downloaded);
-    http.body = std::wstring(L"LatestVersion=") + c.latest +
-                L"\nURL=http://site/installer/slwintool_set_up.exe\n";
+    http.body = "LatestVersion=" + plat::ToUtf8(c.latest) +
+                "\nURL=http://site/installer/slwintool_set_up.exe\n";
     EXPECT_FALSE(Run());
     ASSERT_EQ(http.textUrls.size(), 1u);
     EXPECT_EQ(http.textUrls[0], kSiteUrl);
@@ -166,7 +180,9 @@ TEST_F(UpdaterFlow, GoodRunStoresTheInstallerBesideTheProgram) {
     Run();
     ASSERT_EQ(http.fileUrls.size(), 1u);
     EXPECT_EQ(http.fileUrls[0], L"http://site/installer/slwintool_set_up.exe");
-    EXPECT_EQ(http.filePaths[0], plat::JoinPath(folder.W(), L"slwintool_set_up.exe"));
+    EXPECT_EQ(http.filePaths[0], Partial());
+    EXPECT_EQ(Read(Installer()), "installer");
+    EXPECT_FALSE(fs::exists(Partial()));
     EXPECT_EQ(Downloaded(), L"1.0.0.2");
     EXPECT_TRUE(platform.pauses.empty());
 }
@@ -181,11 +197,11 @@ TEST_F(UpdaterFlow, SecondRunDownloadsNothing) {
 
 TEST_F(UpdaterFlow, CrLfVersionFileGivesCleanValues) {
     WriteState(kSiteUrl, L"1.0.0.0", L"0.0.0.0", L"0.0.0.0");
-    http.body = L"LatestVersion=1.0.0.2\r\nURL=http://site/installer/slwintool_set_up.exe\r\n";
+    http.body = "LatestVersion=1.0.0.2\r\nURL=http://site/installer/slwintool_set_up.exe\r\n";
     Run();
     ASSERT_EQ(http.fileUrls.size(), 1u);
     EXPECT_EQ(http.fileUrls[0], L"http://site/installer/slwintool_set_up.exe");
-    EXPECT_EQ(http.filePaths[0], plat::JoinPath(folder.W(), L"slwintool_set_up.exe"));
+    EXPECT_TRUE(fs::exists(Installer()));
     EXPECT_EQ(Downloaded(), L"1.0.0.2");
     Run();  // and the next run agrees that it is done
     EXPECT_EQ(http.fileUrls.size(), 1u);
@@ -255,10 +271,10 @@ TEST_F(UpdaterFlow, FetchFailureWritesNothing) {
 }
 
 TEST_F(UpdaterFlow, InvalidVersionFilesWriteNothing) {
-    for (const wchar_t* body :
-         {L"[Update]\nLatestVersion=1.0.0.2\nURL=http://site/a.exe\n",
-          L"URL=http://site/a.exe\nLatestVersion=1.0.0.2\n", L"LatestVersion=1.0.0.2\nURL=\n",
-          L"LatestVersion=1.0.0.2\r\n\r\nURL=http://site/a.exe\r\n", L""}) {
+    for (const char* body :
+         {"[Update]\nLatestVersion=1.0.0.2\nURL=http://site/a.exe\n",
+          "URL=http://site/a.exe\nLatestVersion=1.0.0.2\n", "LatestVersion=1.0.0.2\nURL=\n",
+          "LatestVersion=1.0.0.2\r\n\r\nURL=http://site/a.exe\r\n", ""}) {
         WriteState(kSiteUrl, L"1.0.0.0", L"0.0.0.0", L"0.0.0.0");
         http.body = body;
         Run();
@@ -273,7 +289,7 @@ TEST_F(UpdaterFlow, FailedDownloadIsRepeatedWithGrowingPauses) {
     Run();
     EXPECT_EQ(http.fileUrls.size(), 4u);
     for (const auto& path : http.filePaths) {
-        EXPECT_EQ(path, plat::JoinPath(folder.W(), L"slwintool_set_up.exe"));
+        EXPECT_EQ(path, Partial());
     }
     EXPECT_EQ(platform.pauses, (std::vector<std::chrono::milliseconds>{100ms, 200ms, 400ms}));
     EXPECT_EQ(Downloaded(), L"1.0.0.2");
@@ -288,28 +304,33 @@ TEST_F(UpdaterFlow, GivesUpAfterTheLastAttemptWithoutWriting) {
     EXPECT_EQ(platform.pauses, (std::vector<std::chrono::milliseconds>{30000ms, 50000ms, 50000ms}));
     EXPECT_EQ(Downloaded(), L"0.0.0.0");
     EXPECT_EQ(platform.finished, 1);
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_FALSE(fs::exists(Installer()));
 }
 
 TEST_F(UpdaterFlow, UnsafeInstallerNameIsNeverRequested) {
     for (const wchar_t* url : {L"http://site/installer/", L"http://site/..", L"http://site/NUL",
-                               L"http://site/get?file=a.exe"}) {
+                               L"http://site/get?file=a.exe", L"http://site/updater.DOWNLOAD"}) {
         WriteState(kSiteUrl, L"1.0.0.0", L"0.0.0.0", L"0.0.0.0");
-        http.body = std::wstring(L"LatestVersion=1.0.0.2\nURL=") + url + L"\n";
+        http.body = "LatestVersion=1.0.0.2\nURL=" + plat::ToUtf8(url) + "\n";
         platform.pauses.clear();
         Run();
         EXPECT_TRUE(http.fileUrls.empty()) << url;
         EXPECT_TRUE(platform.pauses.empty()) << url;
         EXPECT_EQ(Downloaded(), L"0.0.0.0") << url;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1);
+    for (const auto& entry : fs::directory_iterator(folder.Path())) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(name == "profile.ini" || name == "Updater.lock") << name;
+    }
 }
 
 TEST_F(UpdaterFlow, DownloadInstallerRefusesAnUnsafeNameItself) {
     CUpdaterApp app(platform, http, retry);
     app.m_strModuleDir = folder.W();
-    EXPECT_FALSE(app.DownloadInstaller(L"http://site/dir/"));
+    EXPECT_EQ(app.DownloadInstaller(L"http://site/dir/"), CUpdaterApp::Attempt::kRejected);
     EXPECT_TRUE(http.fileUrls.empty());
-    EXPECT_TRUE(app.DownloadInstaller(L"http://site/dir/x.exe"));
+    EXPECT_EQ(app.DownloadInstaller(L"http://site/dir/x.exe"), CUpdaterApp::Attempt::kDone);
     EXPECT_EQ(app.m_strInstallerPath, plat::JoinPath(folder.W(), L"x.exe"));
 }
 

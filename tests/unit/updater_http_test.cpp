@@ -85,21 +85,21 @@ class HttpTest : public ::testing::Test {
 TEST_F(HttpTest, TextIsTheWholeBody) {
     Site site(dir, {"--latest", "1.0.0.7"});
     ASSERT_NE(site.Port(), 0);
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, site.Options()), 200);
-    EXPECT_EQ(text, L"LatestVersion=1.0.0.7\nURL=http://127.0.0.1:" + std::to_wstring(site.Port()) +
-                        L"/installer/slwintool_set_up.exe\n");
+    EXPECT_EQ(text, "LatestVersion=1.0.0.7\nURL=http://127.0.0.1:" + std::to_string(site.Port()) +
+                        "/installer/slwintool_set_up.exe\n");
 }
 
 TEST_F(HttpTest, TextKeepsCrLfAndBomBytes) {
     Site crlf(dir, {"--version-format", "crlf"});
-    std::wstring text;
+    std::string text;
     ASSERT_EQ(updater::HttpGetText(Url(kVersionPath), text, crlf.Options()), 200);
-    EXPECT_EQ(text.substr(0, 23), L"LatestVersion=1.0.0.2\r\n");
+    EXPECT_EQ(text.substr(0, 23), "LatestVersion=1.0.0.2\r\n");
     Site bom(dir, {"--version-format", "bom"});
     text.clear();
     ASSERT_EQ(updater::HttpGetText(Url(kVersionPath), text, bom.Options()), 200);
-    EXPECT_EQ(text.substr(0, 2), L"\xFEFFL");
+    EXPECT_EQ(text.substr(0, 4), "\xEF\xBB\xBFL");
 }
 
 TEST_F(HttpTest, LongTextCrossesChunks) {
@@ -109,15 +109,15 @@ TEST_F(HttpTest, LongTextCrossesChunks) {
     }
     testsupport::WriteFile(dir.Path() / "v.ini", body);
     Site site(dir, {"--version-file", (dir.Path() / "v.ini").string()});
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, site.Options()), 200);
-    EXPECT_EQ(text, std::wstring(body.begin(), body.end()));
+    EXPECT_EQ(text, body);
 }
 
 TEST_F(HttpTest, OversizedTextIsRefused) {
     testsupport::WriteFile(dir.Path() / "v.ini", std::string(updater::kMaxVersionText + 1, 'x'));
     Site site(dir, {"--version-file", (dir.Path() / "v.ini").string()});
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, site.Options()),
               updater::kHttpInternetError);
 }
@@ -131,7 +131,7 @@ class HttpStatusTest : public HttpTest, public ::testing::WithParamInterface<Sta
 
 TEST_P(HttpStatusTest, TextResult) {
     Site site(dir, {"--fault", GetParam().fault, "--fault-target", "version"});
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, site.Options(1000)),
               GetParam().expected);
     if (GetParam().expected != 200) {
@@ -152,10 +152,26 @@ INSTANTIATE_TEST_SUITE_P(Faults, HttpStatusTest,
                              return name;
                          });
 
-TEST_F(HttpTest, FileIsStoredWhole) {
-    Site site(dir, {"--size", "100000"});
-    EXPECT_EQ(updater::HttpGetFile(Url(kInstallerPath), Target(), site.Options()), 200);
-    EXPECT_EQ(ReadFile(Target()), Generated(0, 100000));
+TEST_F(HttpTest, FileIsStoredWholeAndHashedOnTheWay) {
+    Site site(dir, {"--size", "300000"});
+    plat::Sha256 hash;
+    EXPECT_EQ(updater::HttpGetFile(Url(kInstallerPath), Target(), site.Options(), &hash), 200);
+    EXPECT_EQ(ReadFile(Target()), Generated(0, 300000));
+    EXPECT_EQ(hash.Finish(), plat::Sha256Of(Generated(0, 300000)));
+}
+
+// A body that comes too slowly ends after the low-speed window, although
+// every byte arrives well within the receive time-out.
+TEST_F(HttpTest, TrickleEndsAfterTheLowSpeedWindow) {
+    Site site(dir, {"--fault", "trickle", "--trickle-ms", "100", "--size", "100000"});
+    auto options = site.Options(1000);
+    options.lowSpeedWindowMs = 1500;
+    std::string text;
+    EXPECT_EQ(updater::HttpGetFile(Url(kInstallerPath), Target(), options),
+              updater::kHttpInternetError);
+    Site version(dir, {"--fault", "trickle", "--trickle-ms", "100", "--fault-target", "version"});
+    options.port = version.Options().port;
+    EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, options), updater::kHttpInternetError);
 }
 
 TEST_F(HttpTest, FileReplacesAnOlderOne) {
@@ -199,10 +215,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Content-Length rules the body; what comes after it is not part of it.
         FileCase{"LongBody", {"--fault", "long", "--size", "10000"}, 200, true, 10000},
         FileCase{"NoLengthEmpty", {"--fault", "no-length", "--size", "0"}, 200, true, 0},
-        FileCase{"NoLengthBody", {"--fault", "no-length", "--size", "4000"}, -5, true, 4000},
+        // Without Content-Length the first byte is one too many: nothing
+        // is stored, however long the body.
+        FileCase{"NoLengthBody", {"--fault", "no-length", "--size", "4000"}, -5, true, 0},
+        FileCase{"EndlessBody", {"--fault", "endless"}, -5, true, 0},
         FileCase{"EmptyBody", {"--size", "0"}, 200, true, 0},
-        FileCase{"OneChunk", {"--size", "1024"}, 200, true, 1024},
-        FileCase{"ChunkPlusOne", {"--size", "1025"}, 200, true, 1025},
+        FileCase{"OneChunk", {"--size", "65536"}, 200, true, 65536},
+        FileCase{"ChunkPlusOne", {"--size", "65537"}, 200, true, 65537},
         // A stall ends after the receive time-out; the bytes so far stay.
         FileCase{"Stall",
                  {"--fault", "stall", "--size", "300000", "--stall-after", "100000"},
@@ -226,7 +245,7 @@ TEST_F(HttpTest, RequestIsPlainGetAsUpdater) {
 
 TEST_F(HttpTest, RedirectsAreFollowedRequestByRequest) {
     Site site(dir, {"--fault", "redirect", "--redirects", "4", "--fault-target", "version"});
-    std::wstring text;
+    std::string text;
     ASSERT_EQ(updater::HttpGetText(Url(kVersionPath), text, site.Options()), 200);
     const std::string log = site.Log();
     for (int step = 4; step >= 0; --step) {
@@ -257,7 +276,7 @@ TEST_F(HttpTest, FileHeldByAnotherWriterIsNotTouched) {
 
 TEST_F(HttpTest, HostWithPortIsTakenAsAWholeAndFails) {
     Site site(dir);
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(
         updater::HttpGetText(L"http://127.0.0.1:" + std::to_wstring(site.Port()) + kVersionPath,
                              text, site.Options()),
@@ -266,7 +285,7 @@ TEST_F(HttpTest, HostWithPortIsTakenAsAWholeAndFails) {
 }
 
 TEST_F(HttpTest, NoHostFails) {
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(L"http://nohost", text, {}), updater::kHttpInternetError);
     EXPECT_EQ(updater::HttpGetText(L"", text, {}), updater::kHttpInternetError);
 }
@@ -275,7 +294,7 @@ TEST_F(HttpTest, RefusedConnectionFails) {
     Site site(dir);
     const auto options = site.Options();
     site.Stop();
-    std::wstring text;
+    std::string text;
     EXPECT_EQ(updater::HttpGetText(Url(kVersionPath), text, options), updater::kHttpInternetError);
     EXPECT_EQ(updater::HttpGetFile(Url(kInstallerPath), Target(), options),
               updater::kHttpInternetError);

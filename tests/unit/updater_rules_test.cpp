@@ -144,6 +144,14 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{L"http://h/nul.exe", L"nul.exe", false},
         NameCase{L"http://h/com1.exe", L"com1.exe", false},
         NameCase{L"http://h/LPT9", L"LPT9", false},
+        // Windows reserves the 0 and the superscript digits as well, and
+        // finds a device name with blanks after it.
+        NameCase{L"http://h/COM0.exe", L"COM0.exe", false},
+        NameCase{L"http://h/lpt0", L"lpt0", false},
+        NameCase{L"http://h/COM\x00B9.exe", L"COM\x00B9.exe", false},
+        NameCase{L"http://h/lpt\x00B3", L"lpt\x00B3", false},
+        NameCase{L"http://h/NUL .exe", L"NUL .exe", false},
+        NameCase{L"http://h/COMA.exe", L"COMA.exe", true},
         NameCase{L"http://h/console.exe", L"console.exe", true},
         NameCase{L"http://h/COM10.exe", L"COM10.exe", true},
         NameCase{L"http://h/a<b>.exe", L"a<b>.exe", false},

@@ -1,0 +1,61 @@
+// A named mutex per folder in the session's namespace. Its name carries a
+// hash of the folder (a mutex name cannot hold "\" and has a length limit),
+// taken over the upper-cased path since Windows paths ignore case.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/instance_lock.h"
+
+namespace plat {
+
+namespace {
+
+class MutexLock final : public InstanceLock {
+  public:
+    explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
+    ~MutexLock() override {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    MutexLock(const MutexLock&) = delete;
+    MutexLock& operator=(const MutexLock&) = delete;
+
+  private:
+    HANDLE mutex_;
+};
+
+std::wstring FolderKey(const std::wstring& folder) {
+    std::wstring upper = folder;
+    if (!upper.empty()) {
+        CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    }
+    std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a, 64 bits
+    for (const wchar_t c : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001B3ull;
+    }
+    wchar_t text[17] = {};
+    for (int i = 15; i >= 0; --i) {
+        text[i] = L"0123456789ABCDEF"[hash & 0xF];
+        hash >>= 4;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::unique_ptr<InstanceLock> TryLockInstance(std::wstring_view name, const std::wstring& folder) {
+    const std::wstring mutexName = L"Local\\" + std::wstring(name) + L"." + FolderKey(folder);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
+    if (mutex == nullptr) {
+        return nullptr;
+    }
+    const DWORD wait = WaitForSingleObject(mutex, 0);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return nullptr;
+    }
+    return std::make_unique<MutexLock>(mutex);
+}
+
+}  // namespace plat
