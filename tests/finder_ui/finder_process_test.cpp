@@ -70,38 +70,16 @@ std::optional<Geometry> ParseGeometry(const std::string& line) {
     return g;
 }
 
-// The prefix's display DPI (HKCU\Control Panel\Desktop, LogPixels), which
-// each Wine program reads as it starts; put back as it was on the way out.
-class LogPixelsSetting {
-  public:
-    LogPixelsSetting() {
-        const ProcessResult query =
-            RunProcess(testsupport::UnderWine({"reg", "query", kKey, "/v", "LogPixels"}));
-        const std::size_t hex = query.out.find("0x");
-        if (query.exitCode == 0 && hex != std::string::npos) {
-            previous_ = std::strtol(query.out.c_str() + hex + 2, nullptr, 16);
-        }
+// The prefix's display DPI, which each Wine program reads as it starts;
+// without the value (as in a fresh prefix) it is 96.
+bool SetLogPixels(std::optional<long> dpi) {
+    std::vector<std::string> reg{
+        "reg", dpi ? "add" : "delete", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/f"};
+    if (dpi) {
+        reg.insert(reg.end(), {"/t", "REG_DWORD", "/d", std::to_string(*dpi)});
     }
-    ~LogPixelsSetting() {
-        if (previous_) {
-            Set(*previous_);
-        } else {
-            RunProcess(testsupport::UnderWine({"reg", "delete", kKey, "/v", "LogPixels", "/f"}));
-        }
-    }
-    LogPixelsSetting(const LogPixelsSetting&) = delete;
-    LogPixelsSetting& operator=(const LogPixelsSetting&) = delete;
-
-    bool Set(long dpi) {
-        return RunProcess(testsupport::UnderWine({"reg", "add", kKey, "/v", "LogPixels", "/t",
-                                                  "REG_DWORD", "/d", std::to_string(dpi), "/f"}))
-                   .exitCode == 0;
-    }
-
-  private:
-    static constexpr char kKey[] = "HKCU\\Control Panel\\Desktop";
-    std::optional<long> previous_;
-};
+    return RunProcess(testsupport::UnderWine(reg)).exitCode == 0;
+}
 
 class FinderProcess : public ::testing::Test {
   protected:
@@ -375,9 +353,8 @@ TEST_F(FinderProcess, At144DpiTheWindowAndItsColumnsAreOneAndAHalfTimesAsLarge) 
     lantest::SimDevice dev1(lan_.dev1Ns, {"--name", "ストレージ一号", "--encoding", "sjis"},
                             temp_.Path(), "dev1");
     ASSERT_TRUE(dev1.Ready());
-    LogPixelsSetting logPixels;
     auto measure = [&](long dpi) -> std::optional<Geometry> {
-        EXPECT_TRUE(logPixels.Set(dpi));
+        EXPECT_TRUE(SetLogPixels(dpi));
         BackgroundProcess& finder = StartFinder();
         EXPECT_TRUE(WaitWindow()) << finder.Errors();
         EXPECT_TRUE(
@@ -390,12 +367,8 @@ TEST_F(FinderProcess, At144DpiTheWindowAndItsColumnsAreOneAndAHalfTimesAsLarge) 
     };
     const auto at96 = measure(96);
     const auto at144 = measure(144);
+    EXPECT_TRUE(SetLogPixels(std::nullopt));
     ASSERT_TRUE(at96 && at144);
-    std::cout << "96 DPI: window " << at96->width << "x" << at96->height << ", client "
-              << at96->clientWidth << "x" << at96->clientHeight << ", columns " << at96->column0
-              << "," << at96->column1 << "; 144 DPI: window " << at144->width << "x"
-              << at144->height << ", client " << at144->clientWidth << "x" << at144->clientHeight
-              << ", columns " << at144->column0 << "," << at144->column1 << std::endl;
     EXPECT_EQ(at96->column0, 200);
     EXPECT_EQ(at96->column1, 200);
     EXPECT_EQ(at144->column0, 300);
