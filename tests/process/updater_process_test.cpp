@@ -262,19 +262,21 @@ TEST_F(UpdaterProcess, KeylessUpdaterReadsASignedFileByItsTwoLines) {
 }
 
 // What the site serves after a release was signed over its original bytes.
+struct Release {
+    std::string version;
+    std::string installer;
+    std::string otherKeyVersion;  // the same lines signed by another key
+    fs::path key;
+};
+
 struct Tampering {
     const char* name;
-    // Changes the signed version file (given the other key's file) ...
-    std::string (*version)(const std::string& signedFile, const std::string& otherKeyFile);
-    // ... or the installer served.
-    std::string (*installer)(const std::string& original);
+    void (*tamper)(Release&);
     std::size_t installerRequests;
 };
 
-std::string Same(const std::string& text) { return text; }
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    const auto at = text.find(from);
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    text.replace(text.find(from), from.size(), to);
 }
 
 class UpdaterTampering : public UpdaterProcess, public ::testing::WithParamInterface<Tampering> {};
@@ -282,70 +284,50 @@ class UpdaterTampering : public UpdaterProcess, public ::testing::WithParamInter
 // Nothing forged or corrupted is recorded or left in the folder, and a bad
 // hash is not asked for again.
 TEST_P(UpdaterTampering, NothingIsRecordedOrLeft) {
-    const auto& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
     const fs::path otherKey = dir_.Path() / "other.pem";
     ASSERT_TRUE(testsupport::MakeSigningKey(otherKey));
     const std::string installer = Generated(20000);
     const std::string lines = testsupport::VersionLines("1.0.0.3", InstallerUrl(), installer);
-    const std::string version =
-        c.version(testsupport::Signed(lines, key_), testsupport::Signed(lines, otherKey));
-    StartSignedSite(version, c.installer(installer));
+    Release release{testsupport::Signed(lines, key_), installer,
+                    testsupport::Signed(lines, otherKey), key_};
+    ASSERT_FALSE(release.version.empty() || release.otherKeyVersion.empty());
+    GetParam().tamper(release);
+    StartSignedSite(release.version, release.installer);
     WriteProfile();
-    const auto result = RunUpdater();
-    EXPECT_FALSE(result.timedOut);
+    EXPECT_FALSE(RunUpdater().timedOut);
     EXPECT_EQ(Downloaded(), "0.0.0.0");
     EXPECT_FALSE(fs::exists(Installer()));
     EXPECT_FALSE(fs::exists(Partial()));
     EXPECT_EQ(CountOf(SiteLog(), "GET " + kVersionObject), 1u) << SiteLog();
-    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), c.installerRequests) << SiteLog();
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), GetParam().installerRequests)
+        << SiteLog();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Signed, UpdaterTampering,
     ::testing::Values(
         Tampering{"InstallerByteChanged",
-                  [](const std::string& v, const std::string&) { return v; },
-                  [](const std::string& i) {
-                      std::string changed = i;
-                      changed[changed.size() / 2] ^= 0x01;
-                      return changed;
-                  },
-                  1},
-        Tampering{"InstallerReplaced", [](const std::string& v, const std::string&) { return v; },
-                  [](const std::string&) { return Generated(30000); }, 1},
+                  [](Release& r) { r.installer[r.installer.size() / 2] ^= 0x01; }, 1},
+        Tampering{"InstallerReplaced", [](Release& r) { r.installer = Generated(30000); }, 1},
         Tampering{"LatestVersionChanged",
-                  [](const std::string& v, const std::string&) {
-                      return Replace(v, "LatestVersion=1.0.0.3", "LatestVersion=1.0.0.4");
-                  },
-                  Same, 0},
-        Tampering{"UrlChanged",
-                  [](const std::string& v, const std::string&) {
-                      return Replace(v, "slwintool_set_up.exe", "slwintool_set_up.exe?x");
-                  },
-                  Same, 0},
+                  [](Release& r) { Replace(r.version, "=1.0.0.3", "=1.0.0.4"); }, 0},
+        Tampering{"UrlChanged", [](Release& r) { Replace(r.version, ".exe", ".exe?x"); }, 0},
         Tampering{"SignatureMissing",
-                  [](const std::string& v, const std::string&) {
-                      return v.substr(0, v.find("Signature="));
-                  },
-                  Same, 0},
-        Tampering{"SignatureOfAnotherKey",
-                  [](const std::string&, const std::string& other) { return other; }, Same, 0},
-        Tampering{"SignatureNotTheLastLine",
-                  [](const std::string& v, const std::string&) { return v + "Extra=1\n"; }, Same,
-                  0},
+                  [](Release& r) { r.version.erase(r.version.find("Signature=")); }, 0},
+        Tampering{"SignatureOfAnotherKey", [](Release& r) { r.version = r.otherKeyVersion; }, 0},
+        Tampering{"SignatureNotTheLastLine", [](Release& r) { r.version += "Extra=1\n"; }, 0},
+        // Upper-case hex, signed as it stands: still refused.
         Tampering{"Sha256Malformed",
-                  [](const std::string& v, const std::string&) {
-                      // Upper-case hex, signed as it stands: still refused.
-                      std::string lines = v.substr(0, v.find("Signature="));
-                      const auto at = lines.find("SHA256=") + 7;
+                  [](Release& r) {
+                      r.version.erase(r.version.find("Signature="));
+                      const auto at = r.version.find("SHA256=") + 7;
                       for (std::size_t i = at; i < at + 64; ++i) {
-                          lines[i] = static_cast<char>(std::toupper(lines[i]));
+                          r.version[i] = static_cast<char>(std::toupper(r.version[i]));
                       }
-                      return testsupport::Signed(
-                          lines, testsupport::TestKeyUpdater(kUnderWine).privateKey);
+                      r.version = testsupport::Signed(r.version, r.key);
                   },
-                  Same, 0}),
+                  0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A cut download leaves the installer that waits for the user as it was,
