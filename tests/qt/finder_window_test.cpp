@@ -52,22 +52,15 @@ class Gate {
 };
 
 // Two devices answer in the first two cycles; the third is silent.
-SearchBridge::NetworkFactory TwoDevices(Gate* gate, std::atomic<int>* waits = nullptr) {
-    return [gate, waits] {
+SearchBridge::NetworkFactory TwoDevices(Gate* gate) {
+    return [gate] {
         auto net = std::make_unique<FakeNetwork>();
         net->unicast = {"198.18.0.1"};
         // The first name in code page 932, as devices send it: "ストレージ一号".
         net->arrivals = {
             {{0, Answer("198.18.1.1", "\x83\x58\x83\x67\x83\x8C\x81\x5B\x83\x57\x88\xEA\x8D\x86")}},
             {{0, Answer("198.18.1.2", "NAS-2")}}};
-        net->onWait = [gate, waits](int wait) {
-            if (waits != nullptr) {
-                ++*waits;
-            }
-            if (gate != nullptr) {
-                gate->Pass(wait);
-            }
-        };
+        net->onWait = [gate](int wait) { gate->Pass(wait); };
         return net;
     };
 }
@@ -185,35 +178,26 @@ class FinderWindowTest : public QObject {
         QCOMPARE(waits.load(), 2);
     }
 
-    void EnglishUnlessTheLocaleIsJapanese_data() {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<QString>("refresh");
-        QTest::newRow("ja_JP") << "ja_JP"
-                               << "設定"
-                               << "更新";
-        QTest::newRow("en_US") << "en_US"
-                               << "Settings"
-                               << "Refresh";
-        QTest::newRow("de_DE") << "de_DE"
-                               << "Settings"
-                               << "Refresh";
-    }
-
     void EnglishUnlessTheLocaleIsJapanese() {
-        QFETCH(QString, locale);
-        QFETCH(QString, settings);
-        QFETCH(QString, refresh);
-        const std::unique_ptr<QTranslator> translation =
-            finder_qt::LoadWindowTranslation(QLocale(locale));
-        if (translation) {
-            QCoreApplication::installTranslator(translation.get());
-        }
-        FinderWindow window;  // not shown: no search starts
-        QCOMPARE(window.SettingsButton()->text(), settings);
-        QCOMPARE(window.RefreshButton()->text(), refresh);
-        if (translation) {
-            QCoreApplication::removeTranslator(translation.get());
+        const struct {
+            const char* locale;
+            QString settings;
+            QString refresh;
+        } cases[] = {{"ja_JP", "設定", "更新"},
+                     {"en_US", "Settings", "Refresh"},
+                     {"de_DE", "Settings", "Refresh"}};
+        for (const auto& c : cases) {
+            const std::unique_ptr<QTranslator> translation =
+                finder_qt::LoadWindowTranslation(QLocale(c.locale));
+            if (translation) {
+                QCoreApplication::installTranslator(translation.get());
+            }
+            FinderWindow window;  // not shown: no search starts
+            QCOMPARE(window.SettingsButton()->text(), c.settings);
+            QCOMPARE(window.RefreshButton()->text(), c.refresh);
+            if (translation) {
+                QCoreApplication::removeTranslator(translation.get());
+            }
         }
     }
 };
