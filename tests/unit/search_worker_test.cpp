@@ -266,7 +266,7 @@ TEST_F(SearchWorkerTest, BoundFromTheEnvironment) {
     const struct {
         const char* value;
         long ms;
-    } cases[] = {{"", 30000}, {"2000", 2000}, {"100", 100}, {"99", 30000}, {"5s", 30000}};
+    } cases[] = {{"2000", 2000}, {"100", 100}, {"99", 30000}, {"5s", 30000}, {"", 30000}};
     for (const auto& c : cases) {
 #ifdef _WIN32
         _putenv_s("SL_SEARCH_LIMIT_MS", c.value);
@@ -275,11 +275,6 @@ TEST_F(SearchWorkerTest, BoundFromTheEnvironment) {
 #endif
         EXPECT_EQ(SearchLimitFromEnvironment().count(), c.ms) << c.value;
     }
-#ifdef _WIN32
-    _putenv_s("SL_SEARCH_LIMIT_MS", "");
-#else
-    unsetenv("SL_SEARCH_LIMIT_MS");
-#endif
 }
 
 // A datagram of no bytes is no answer: no device, nothing logged for it.
@@ -292,8 +287,7 @@ TEST_F(SearchWorkerTest, ZeroLengthDatagramAddsNoDevice) {
     RunSearch(&host, net);
     const std::vector<Notice> expected{{"start"}, {"device", L"10.0.0.6", 0, L"Real"}, {"end"}};
     EXPECT_EQ(host.notices, expected);
-    EXPECT_EQ(host.Devices().count(L"10.0.0.5"), 0u);
-    EXPECT_EQ(host.Devices().count(L"10.0.0.7"), 0u);
+    EXPECT_EQ(host.Devices().size(), 1u);
 }
 
 TEST_F(SearchWorkerTest, NamesReadInTheAskedEncoding) {
