@@ -36,11 +36,12 @@ const auto kShortRSignature = Hex(
     "3044021f437a387867a544d2c2f4ac47aa6b277bb25bd6cb8d2f0cf75b3833402a3ed8022100f2137883634d1974"
     "d3b09ad34079ee914969e0304b0eac37b05a745ad875dcb0");
 
+const std::string kAbcHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
 TEST(Sha256, KnownDigestAndPieces) {
     const auto digest = plat::Sha256Of("abc");
     ASSERT_TRUE(digest);
-    EXPECT_EQ(std::vector<std::uint8_t>(digest->begin(), digest->end()),
-              Hex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(std::vector<std::uint8_t>(digest->begin(), digest->end()), Hex(kAbcHex));
     plat::Sha256 pieces;
     pieces.Update("a", 1);
     pieces.Update("", 0);
@@ -128,14 +129,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, Base64,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Sha256Hex, LowercaseSixtyFourDigitsOnly) {
-    const std::string hex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-    EXPECT_EQ(plat::ParseSha256Hex(hex), plat::Sha256Of("abc"));
-    std::string upper = hex;
-    upper[0] = 'B';
-    EXPECT_FALSE(plat::ParseSha256Hex(upper));
-    EXPECT_FALSE(plat::ParseSha256Hex(hex + "0"));
-    EXPECT_FALSE(plat::ParseSha256Hex(hex.substr(1)));
-    EXPECT_FALSE(plat::ParseSha256Hex(hex.substr(0, 63) + "\r"));
+    EXPECT_EQ(plat::ParseSha256Hex(kAbcHex), plat::Sha256Of("abc"));
+    for (const std::string& bad : {"B" + kAbcHex.substr(1), kAbcHex + "0", kAbcHex.substr(1),
+                                   kAbcHex.substr(0, 63) + "\r"}) {
+        EXPECT_FALSE(plat::ParseSha256Hex(bad)) << bad;
+    }
 }
 
 struct SplitCase {
