@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release command: builds the 32-bit programs of one product version in a
-# build tree of their own, with the public half of the signing key built in,
+# The release command: builds the 32-bit programs of one product version in the
+# release build tree (build/release, shared by every version and apart from the
+# presets' trees), with the public half of the signing key built in,
 # then the setup program, and writes dist/release/A.B.C.D/:
 #
 #   slwintool_set_up.exe     the setup program
@@ -25,7 +26,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 die() { echo "release.sh: $*" >&2; exit 1; }
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 2; }
 
 version="" key="" site_url="" arch=win32 out="$root/dist/release" new_key=""
 while [ $# -gt 0 ]; do
@@ -79,8 +80,8 @@ openssl pkey -in "$key" -noout -text 2>/dev/null | grep -q 'prime256v1' ||
   die "$key is not a P-256 private key in PEM (make one with --new-key)"
 
 case $arch in
-  win32) toolchain=cmake/toolchain-mingw-i686.cmake compiler=i686-w64-mingw32-g++ tree="$root/build/release-$version" ;;
-  win64) toolchain=cmake/toolchain-mingw-x86_64.cmake compiler=x86_64-w64-mingw32-g++ tree="$root/build/release-win64-$version" ;;
+  win32) toolchain=cmake/toolchain-mingw-i686.cmake compiler=i686-w64-mingw32-g++ tree="$root/build/release" ;;
+  win64) toolchain=cmake/toolchain-mingw-x86_64.cmake compiler=x86_64-w64-mingw32-g++ tree="$root/build/release-win64" ;;
   *) die "--arch is win32 (the release) or win64 (tests)" ;;
 esac
 need cmake "package cmake"
@@ -115,7 +116,11 @@ step() {
   "$@" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; die "$what failed (log above)"; }
 }
 
+# One tree per kind serves every version: another version recompiles only
+# what includes the version header. windres records no header dependencies,
+# so the version resources are compiled afresh for every release.
 mkdir -p "$tree"
+find "$tree" -name '*.rc.res' -delete
 # Rewritten only when the key changed, so that an unchanged key rebuilds nothing.
 public_key="$tree/update_public_key.der"
 step "public key" openssl pkey -in "$key" -pubout -outform DER -out "$stage/public_key.der"

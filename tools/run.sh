@@ -125,8 +125,9 @@ echo
 shot="$screenshot_dir/run.png"
 in_pc import -window root "$shot" 2>/dev/null && echo "Screenshot of the finder: $shot"
 
-# The Updater was started in the background; give it a moment to fetch.
-for _ in $(seq 40); do
+# The Updater was started in the background; give it a moment (at most 30 s)
+# to fetch.
+for _ in $(seq 120); do
   [ -f "$install/slwintool_set_up.exe" ] &&
     grep -q '^DownloadedVersion=1.0.0.1' "$install/profile.ini" 2>/dev/null && break
   sleep 0.25
@@ -134,9 +135,10 @@ done
 echo
 echo "Update state ($install/profile.ini):"
 sed 's/\r$//; s/^/  /' "$install/profile.ini" 2>/dev/null
-if [ -f "$install/slwintool_set_up.exe" ]; then
+if cmp -s "$install/slwintool_set_up.exe" "$site_tree/$search_path/1.0.0.1/slwintool_set_up.exe"; then
   echo "The Updater downloaded slwintool_set_up.exe ($(stat -c %s "$install/slwintool_set_up.exe") bytes):"
-  echo "the setup program of 1.0.0.1, which the finder offers at its next start."
+  echo "the setup program of 1.0.0.1, kept after checking the version file's signature"
+  echo "and the SHA-256 it signs; the finder offers it at its next start."
 fi
 
 uictl close @finder >/dev/null

@@ -1,28 +1,27 @@
 // The setup program and its uninstaller under the run's Wine prefix: silent
 // install, upgrade in place, silent uninstall with Quenlow first, and the
-// whole update chain with real programs: the installed finder of 1.0.0.0,
-// its Updater downloading the setup program of the release command's 1.0.0.1
-// tree from the simulated site, the offer, the setup's pages, and the new
-// finder cleaning up.
+// whole update chain with released programs: the finder of release 1.0.0.0,
+// its Updater (with the release key built in) checking the signature and the
+// hash of release 1.0.0.1 on the simulated site and downloading its setup
+// program, the offer, the setup's pages, and the new finder cleaning up.
 //
-// The setup program of this build (the build's product version) is
-// slwintool_set_up.exe among the Windows tools; the 1.0.0.1 release of the
-// same build kind is in release/1.0.0.1 among them (tools/test.sh makes it
-// with tools/release.sh and a throw-away key).
+// The setup program of this build (the build's product version, no key) is
+// slwintool_set_up.exe among the Windows tools; releases 1.0.0.0 and 1.0.0.1
+// of the same build kind are in release/A.B.C.D among them (tools/test.sh
+// makes them with tools/release.sh and a throw-away key).
 #include <gtest/gtest.h>
-#include <iconv.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <list>
-#include <optional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/text.h"
 #include "tests/state/pe_image.h"
 #include "tests/support/process.h"
 #include "tests/support/testlan.h"
@@ -47,58 +46,37 @@ constexpr char kSetupName[] = "slwintool_set_up.exe";
 constexpr char kKey[] =
     R"(HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\SolberioWindowsTool)";
 constexpr char kSiteObjects[] = "/installer/solberio/search/";
+const std::string kVersionObject = std::string(kSiteObjects) + "latestversion.ini";
+const std::string kSetupObject = std::string(kSiteObjects) + kLatest + "/" + kSetupName;
 const std::vector<std::string> kPrograms = {kFinderExe, "Updater.exe", "Quenlow.exe"};
 // Shortcuts must not reach the host's desktop menus.
 const std::vector<std::string> kWineEnv = {
     "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"};
 
-// The ProductVersion string of a program's version resource, "" if none.
-std::string ProductVersionOf(const fs::path& program) {
+// Whether a program's version resource gives `version` as its ProductVersion.
+bool CarriesVersion(const fs::path& program, const std::string& version) {
+    const auto wide = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            out += {c, '\0'};
+        }
+        return out + std::string(2, '\0');
+    };
     const std::string bytes = ReadFile(program);
-    std::string key;
-    for (const char c : std::string("ProductVersion")) {
-        key += c;
-        key += '\0';
-    }
-    key += std::string(2, '\0');
-    // The name may also occur in the code: take the one with a version after it.
+    const std::string key = wide("ProductVersion");
+    const std::string value = wide(version);
+    // The name may also occur in the code: any occurrence with the version after it.
     for (std::size_t at = bytes.find(key); at != std::string::npos; at = bytes.find(key, at + 1)) {
-        std::size_t pos = at + key.size();
-        while (pos + 1 < bytes.size() && bytes[pos] == '\0' && bytes[pos + 1] == '\0') {
-            pos += 2;
-        }
-        std::string value;
-        for (; pos + 1 < bytes.size() && bytes[pos + 1] == '\0' &&
-               (std::isdigit(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '.');
-             pos += 2) {
-            value += bytes[pos];
-        }
-        if (!value.empty() && pos + 1 < bytes.size() && bytes[pos] == '\0') {
-            return value;
+        const std::size_t start = bytes.find_first_not_of('\0', at + key.size());
+        if (start != std::string::npos && bytes.compare(start, value.size(), value) == 0) {
+            return true;
         }
     }
-    return "";
+    return false;
 }
 
-// Text that Wine's console programs print (the ANSI code page 932) in UTF-8.
-std::string FromCp932(const std::string& text) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return text;
-    }
-    std::string in = text;
-    std::string out(text.size() * 3 + 1, '\0');
-    char* inPtr = in.data();
-    char* outPtr = out.data();
-    std::size_t inLeft = in.size();
-    std::size_t outLeft = out.size();
-    const std::size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (done == static_cast<std::size_t>(-1)) {
-        return text;
-    }
-    out.resize(out.size() - outLeft);
-    return out;
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 class Installer : public ::testing::Test {
@@ -108,11 +86,13 @@ class Installer : public ::testing::Test {
         SL_REQUIRE_WINE();
         lan_ = testsupport::GetTestLan();
         setup_ = testsupport::WindowsToolPath(kSetupName);
-        release_ = testsupport::WindowsToolPath("release") / kLatest;
+        built_ = testsupport::DistDir("windows");
         ASSERT_TRUE(fs::exists(setup_)) << setup_;
-        ASSERT_TRUE(fs::exists(release_ / kSetupName))
-            << release_ << ": make it with tools/release.sh --version " << kLatest
-            << " --arch <the prefix's> --out <Windows tools>/release (tools/test.sh does)";
+        for (const char* version : {kCurrent, kLatest}) {
+            ASSERT_TRUE(fs::exists(Release(version) / kSetupName))
+                << Release(version) << ": make it with tools/release.sh --version " << version
+                << " --arch <the prefix's> --out <Windows tools>/release (tools/test.sh does)";
+        }
         const fs::path prefix = testsupport::Env("WINEPREFIX").value_or("");
         // $PROGRAMFILES32 as the setup program sees it: the 32-bit one in a
         // 32-bit prefix, the 64-bit test build's own in a 64-bit prefix.
@@ -120,7 +100,7 @@ class Installer : public ::testing::Test {
         shortcut_ = prefix / "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" /
                     "ソルベリオ Windows Tool.lnk";
         // One prefix serves the whole run: start from no installation.
-        ASSERT_FALSE(RegValue("DisplayVersion")) << "an installation is left in the prefix";
+        ASSERT_TRUE(RegValues().empty()) << "an installation is left in the prefix";
     }
 
     void TearDown() override {
@@ -134,6 +114,13 @@ class Installer : public ::testing::Test {
         Wine({"reg", "delete", kKey, "/f"});
         fs::remove(shortcut_);
         fs::remove_all(defaultDir_);
+    }
+
+    static fs::path Release(const std::string& version) {
+        return testsupport::WindowsToolPath("release") / version;
+    }
+    static fs::path Site(const std::string& object) {
+        return Release(kLatest) / "site" / object.substr(1);
     }
 
     ProcessResult Wine(std::vector<std::string> argv, std::chrono::seconds timeout = 60s) {
@@ -159,57 +146,54 @@ class Installer : public ::testing::Test {
         const ProcessResult run = Wine({(dir / "Uninstall.exe").string(), "/S"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
         ASSERT_TRUE(WaitFor([&] { return !fs::exists(dir / "Uninstall.exe"); }, 30s));
-        ASSERT_TRUE(WaitFor([&] { return !RegValue("DisplayVersion"); }, 10s, 200ms));
+        ASSERT_TRUE(WaitFor([&] { return RegValues().empty(); }, 10s, 200ms));
     }
 
-    // A value of the Programs-and-Features entry as reg prints it.
-    std::optional<std::string> RegValue(const std::string& name) {
-        const ProcessResult query = Wine({"reg", "query", kKey, "/v", name});
-        if (query.exitCode != 0) {
-            return std::nullopt;
-        }
-        for (const std::string& line : testsupport::Lines(FromCp932(query.out))) {
+    // The values of the Programs-and-Features entry as reg prints them.
+    std::map<std::string, std::string> RegValues() {
+        std::map<std::string, std::string> values;
+        // reg prints in the ANSI code page, 932 in the run's prefix.
+        const std::string out = plat::ToUtf8(plat::FromCp932(Wine({"reg", "query", kKey}).out));
+        for (const std::string& line : testsupport::Lines(out)) {
             std::istringstream words(line);
-            std::string word, type;
-            if (words >> word >> type && word == name && type.rfind("REG_", 0) == 0) {
-                std::string value;
+            std::string name, type, value;
+            if (words >> name >> type && type.rfind("REG_", 0) == 0) {
                 std::getline(words >> std::ws, value);
-                return value;
+                values[name] = value;
             }
         }
-        return std::nullopt;
+        return values;
     }
 
-    // Windows's name of a folder of the prefix.
-    std::string WindowsName(const fs::path& dir) const {
-        return dir == defaultDir_ ? std::string(R"(C:\Program Files\ソルベリオ Windows Tool)")
-                                  : testsupport::WindowsPath(dir);
-    }
-    void ExpectInstalled(const fs::path& dir, const std::string& version) {
-        const std::string where = WindowsName(dir);
+    // The three programs of `programs` (a release's or the build's) with their
+    // version, the uninstaller, the shortcut and the entry, all naming `dir`.
+    void ExpectInstalled(const fs::path& dir, const std::string& version,
+                         const fs::path& programs) {
         for (const std::string& program : kPrograms) {
-            EXPECT_EQ(ProductVersionOf(dir / program), version) << program;
+            EXPECT_TRUE(CarriesVersion(dir / program, version)) << program;
+            EXPECT_TRUE(ReadFile(dir / program) == ReadFile(programs / program)) << program;
         }
         EXPECT_TRUE(fs::exists(dir / "Uninstall.exe"));
         EXPECT_TRUE(fs::exists(shortcut_));
-        EXPECT_EQ(RegValue("DisplayVersion"), version);
-        EXPECT_EQ(RegValue("DisplayName"), "ソルベリオ Windows Tool");
-        EXPECT_EQ(RegValue("Publisher"), "Solberio");
-        EXPECT_EQ(RegValue("NoModify"), "0x1");
-        EXPECT_EQ(RegValue("NoRepair"), "0x1");
-        EXPECT_NE(RegValue("EstimatedSize").value_or("0x0"), "0x0");
-        EXPECT_EQ(RegValue("InstallLocation"), where);
-        EXPECT_EQ(RegValue("UninstallString"), "\"" + where + "\\Uninstall.exe\"");
-        EXPECT_EQ(RegValue("QuietUninstallString"), "\"" + where + "\\Uninstall.exe\" /S");
-        EXPECT_EQ(RegValue("DisplayIcon"), where + "\\" + kFinderExe);
-    }
-    void ExpectRemoved(const fs::path& dir) {
-        for (const std::string& program : kPrograms) {
-            EXPECT_FALSE(fs::exists(dir / program)) << program;
-        }
-        EXPECT_FALSE(fs::exists(dir / "Uninstall.exe"));
-        EXPECT_FALSE(fs::exists(shortcut_));
-        EXPECT_FALSE(RegValue("DisplayVersion"));
+        const std::string where = dir == defaultDir_
+                                      ? std::string(R"(C:\Program Files\ソルベリオ Windows Tool)")
+                                      : testsupport::WindowsPath(dir);
+        const std::map<std::string, std::string> expected = {
+            {"DisplayVersion", version},
+            {"DisplayName", "ソルベリオ Windows Tool"},
+            {"Publisher", "Solberio"},
+            {"NoModify", "0x1"},
+            {"NoRepair", "0x1"},
+            {"InstallLocation", where},
+            {"UninstallString", "\"" + where + "\\Uninstall.exe\""},
+            {"QuietUninstallString", "\"" + where + "\\Uninstall.exe\" /S"},
+            {"DisplayIcon", where + "\\" + kFinderExe},
+        };
+        std::map<std::string, std::string> values = RegValues();
+        EXPECT_NE(values["EstimatedSize"], "0x0");
+        EXPECT_FALSE(values["EstimatedSize"].empty());
+        values.erase("EstimatedSize");
+        EXPECT_EQ(values, expected);
     }
 
     BackgroundProcess& StartFinder(const fs::path& dir) {
@@ -220,8 +204,19 @@ class Installer : public ::testing::Test {
         finders_.emplace_back(testsupport::UnderWine({(dir / kFinderExe).string()}), options);
         return finders_.back();
     }
-    bool CloseFinder(BackgroundProcess& finder) {
-        return Uictl({"close", "@finder"}).exitCode == 0 && finder.Wait(20s).has_value();
+    // Starts the finder and waits for its window, which comes after any offer.
+    void StartFinderWindow(const fs::path& dir) {
+        BackgroundProcess& finder = StartFinder(dir);
+        ASSERT_EQ(Uictl({"wait", "@finder", "20000"}).exitCode, 0) << finder.Errors();
+    }
+    bool CloseFinder() {
+        return Uictl({"close", "@finder"}).exitCode == 0 && finders_.back().Wait(20s).has_value();
+    }
+    // Once the site has served the setup program `gets` times, waits for the
+    // Updater that asked for it to end (its hidden window goes with it).
+    void WaitUpdaterFetched(std::size_t gets) {
+        ASSERT_TRUE(WaitFor([&] { return site_.Gets(kSetupObject) >= gets; }, 60s)) << site_.Log();
+        ASSERT_EQ(Uictl({"gone", "Updater", "60000"}).exitCode, 0);
     }
     // A key of profile.ini's [Update], "<none>" when missing.
     static std::string Key(const fs::path& dir, const std::string& key) {
@@ -233,12 +228,33 @@ class Installer : public ::testing::Test {
         return "<none>";
     }
 
+    // Release 1.0.0.0 installed silently into `dir`, naming the test site,
+    // which serves release 1.0.0.1's signed version file and `setup` where
+    // that file points.
+    void InstallFirstReleaseAndServe(const fs::path& dir, const fs::path& setup) {
+        const std::string versionFile = ReadFile(Site(kVersionObject));
+        ASSERT_NE(versionFile.find("\nURL=http://" + lan_.siteAddr + kSetupObject + "\n"),
+                  std::string::npos)
+            << "the test release must name the test site: " << versionFile;
+        ASSERT_NE(versionFile.find("\nSignature="), std::string::npos) << versionFile;
+        versionUrl_ = "http://" + lan_.siteAddr + kVersionObject;
+        ASSERT_EQ(SilentSetup(Release(kCurrent) / kSetupName,
+                              {"/UPDATESITE=" + versionUrl_, FolderOption(dir)}),
+                  0);
+        ASSERT_TRUE(
+            site_.Start(lan_, temp_.Path() / "site.log",
+                        {"--version-file", Site(kVersionObject).string(), "--installer-path",
+                         kSetupObject, "--installer-file", setup.string()},
+                        240));
+    }
+
     testsupport::TestLan lan_;
     testsupport::TempDir temp_{"slsetup"};
     fs::path setup_;
-    fs::path release_;
+    fs::path built_;  // the programs that setup_ carries
     fs::path defaultDir_;
     fs::path shortcut_;
+    std::string versionUrl_;
     testsupport::UpdateSite site_;
     std::list<BackgroundProcess> finders_;
 };
@@ -248,10 +264,8 @@ class Installer : public ::testing::Test {
 TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(SilentSetup(setup_, {}), 0);
-    std::cout << "silent install: "
-              << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
-              << " s" << std::endl;
-    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(defaultDir_, kCurrent));
+    std::cout << "silent install: " << SecondsSince(start) << " s" << std::endl;
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(defaultDir_, kCurrent, built_));
 
     // What the programs leave in the folder over time.
     const std::string profile =
@@ -263,7 +277,11 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     WriteFile(defaultDir_ / kSetupName, "downloaded");
 
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(defaultDir_));
-    ExpectRemoved(defaultDir_);
+    for (const std::string& program : kPrograms) {
+        EXPECT_FALSE(fs::exists(defaultDir_ / program)) << program;
+    }
+    EXPECT_FALSE(fs::exists(defaultDir_ / "Uninstall.exe"));
+    EXPECT_FALSE(fs::exists(shortcut_));
     // Quenlow ran first: the recorded download is reset, nothing else.
     EXPECT_EQ(Key(defaultDir_, "DownloadedVersion"), "0.0.0.0");
     EXPECT_EQ(Key(defaultDir_, "CurrentVersion"), kCurrent);
@@ -278,7 +296,7 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     const fs::path dir = temp_.Path() / "SolberioTool";
     const std::string mirror = "http://mirror.example/installer/solberio/search/latestversion.ini";
     ASSERT_EQ(SilentSetup(setup_, {"/UPDATESITE=" + mirror, FolderOption(dir)}), 0);
-    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent));
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent, built_));
     EXPECT_EQ(ReadFile(dir / "url.ini"), "[URL]\r\nUpdateSiteURL=" + mirror + "\r\n");
 
     const std::string profile =
@@ -291,12 +309,9 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
 
     // The new version, with no folder given, goes where the old one is and
     // writes over neither file, whatever /UPDATESITE= says.
-    ASSERT_EQ(SilentSetup(release_ / kSetupName, {"/UPDATESITE=http://other.example/v.ini"}), 0);
-    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kLatest));
-    for (const std::string& program : kPrograms) {
-        EXPECT_TRUE(ReadFile(dir / program) == ReadFile(release_ / "programs" / program))
-            << program;
-    }
+    ASSERT_EQ(
+        SilentSetup(Release(kLatest) / kSetupName, {"/UPDATESITE=http://other.example/v.ini"}), 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kLatest, Release(kLatest) / "programs"));
     EXPECT_EQ(ReadFile(dir / "profile.ini"), profile);
     EXPECT_EQ(ReadFile(dir / "url.ini"), urlIni);
     EXPECT_FALSE(fs::exists(defaultDir_));
@@ -311,58 +326,41 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
 TEST_F(Installer, UpgradeWaitsForTheFinderAndReplacesNothingWhileItRuns) {
     const fs::path dir = temp_.Path() / "SolberioBusy";
     ASSERT_EQ(SilentSetup(setup_, {FolderOption(dir)}), 0);
-    BackgroundProcess& finder = StartFinder(dir);
-    ASSERT_EQ(Uictl({"wait", "@finder", "20000"}).exitCode, 0) << finder.Errors();
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
 
     // The finder stays: after its bounded wait the silent setup cancels and
     // leaves the old set whole.
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(SilentSetup(release_ / kSetupName, {}), 0);
-    const double waited =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(waited, 25.0);
-    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent));
+    EXPECT_NE(SilentSetup(Release(kLatest) / kSetupName, {}), 0);
+    EXPECT_GE(SecondsSince(start), 25.0);
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent, built_));
 
     // The finder ends while the setup waits: the setup then goes on.
     testsupport::ProcessOptions options;
     options.extraEnv = kWineEnv;
-    BackgroundProcess upgrade(testsupport::UnderWine({(release_ / kSetupName).string(), "/S"}),
-                              options);
+    BackgroundProcess upgrade(
+        testsupport::UnderWine({(Release(kLatest) / kSetupName).string(), "/S"}), options);
     std::this_thread::sleep_for(2s);
     EXPECT_TRUE(upgrade.Running());
-    ASSERT_TRUE(CloseFinder(finder));
+    ASSERT_TRUE(CloseFinder());
     EXPECT_EQ(upgrade.Wait(45s), 0) << upgrade.Errors();
-    ExpectInstalled(dir, kLatest);
+    ExpectInstalled(dir, kLatest, Release(kLatest) / "programs");
 }
 
 TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     const auto start = std::chrono::steady_clock::now();
-    const fs::path site = release_ / "site";
-    const std::string versionObject = std::string(kSiteObjects) + "latestversion.ini";
-    const std::string setupObject = std::string(kSiteObjects) + kLatest + "/" + kSetupName;
-    const std::string versionFile = ReadFile(site / versionObject.substr(1));
-    ASSERT_NE(versionFile.find("\nURL=http://" + lan_.siteAddr + setupObject + "\n"),
-              std::string::npos)
-        << "the test release must name the test site: " << versionFile;
-
-    // 1.0.0.0 installed silently, the test site named by /UPDATESITE=.
     const fs::path dir = temp_.Path() / "SolberioChain";
-    const std::string versionUrl = "http://" + lan_.siteAddr + versionObject;
-    ASSERT_EQ(SilentSetup(setup_, {"/UPDATESITE=" + versionUrl, FolderOption(dir)}), 0);
-    ASSERT_TRUE(site_.Start(
-        lan_, temp_.Path() / "site.log",
-        {"--version-file", (site / versionObject.substr(1)).string(), "--installer-path",
-         setupObject, "--installer-file", (site / setupObject.substr(1)).string()},
-        240));
+    ASSERT_NO_FATAL_FAILURE(InstallFirstReleaseAndServe(dir, Site(kSetupObject)));
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent, Release(kCurrent) / "programs"));
 
-    // The installed finder starts the real Updater, which downloads the setup.
-    BackgroundProcess& first = StartFinder(dir);
-    ASSERT_EQ(Uictl({"wait", "@finder", "20000"}).exitCode, 0) << first.Errors();
+    // The installed finder starts the released Updater, which checks the
+    // signature, downloads the setup program and checks its hash.
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
     ASSERT_TRUE(WaitFor([&] { return Key(dir, "DownloadedVersion") == kLatest; }, 60s))
         << site_.Log();
-    EXPECT_TRUE(ReadFile(dir / kSetupName) == ReadFile(release_ / kSetupName));
-    EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl);
-    ASSERT_TRUE(CloseFinder(first));
+    EXPECT_TRUE(ReadFile(dir / kSetupName) == ReadFile(Release(kLatest) / kSetupName));
+    EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl_);
+    ASSERT_TRUE(CloseFinder());
 
     // The next start offers it; Yes starts it and the finder ends.
     BackgroundProcess& accepting = StartFinder(dir);
@@ -371,9 +369,8 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     ASSERT_EQ(Uictl({"answer", "@app", "yes"}).exitCode, 0);
     ASSERT_TRUE(accepting.Wait(20s).has_value()) << "the finder did not end after Yes";
 
-    // The setup's pages: welcome, folder (the installation's own), progress,
-    // finish. The test presses the default button whenever it can.
-    // Its caption changes with the page: matched by its beginning.
+    // The setup's window; its caption changes with the page: matched by its
+    // beginning.
     const std::string title = std::string("ソルベリオ Windows Tool ") + kLatest + " セットアップ*";
     ASSERT_EQ(Uictl({"wait", title, "30000"}).exitCode, 0) << "the setup's window did not open";
     if (const auto shots = testsupport::Env("SL_SCREENSHOT_DIR")) {
@@ -389,6 +386,8 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
         EXPECT_EQ(taken.exitCode, 0) << taken.err;
         std::cout << "screenshot: " << shot.string() << std::endl;
     }
+    // Its pages: welcome, folder (the installation's own), progress, finish.
+    // The test presses the default button whenever it can.
     std::vector<std::string> pressed;
     for (int i = 0; i < 100; ++i) {
         const ProcessResult button = Uictl({"button", title, "1"});
@@ -404,24 +403,43 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     }
     EXPECT_EQ(Uictl({"count", title}).out, "0\n");
     EXPECT_GE(pressed.size(), 3u);
-    ASSERT_TRUE(WaitFor([&] { return ProductVersionOf(dir / "Quenlow.exe") == kLatest; }, 30s));
-    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kLatest));
-    for (const std::string& program : kPrograms) {
-        EXPECT_TRUE(ReadFile(dir / program) == ReadFile(release_ / "programs" / program))
-            << program;
-    }
+    ASSERT_TRUE(WaitFor([&] { return CarriesVersion(dir / "Quenlow.exe", kLatest); }, 30s));
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kLatest, Release(kLatest) / "programs"));
 
     // The new finder records its version and deletes the used setup program.
-    BackgroundProcess& updated = StartFinder(dir);
-    ASSERT_EQ(Uictl({"wait", "@finder", "20000"}).exitCode, 0) << updated.Errors();
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(dir / kSetupName); }, 10s));
     EXPECT_EQ(Key(dir, "CurrentVersion"), kLatest);
-    EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl);
-    ASSERT_TRUE(CloseFinder(updated));
-    EXPECT_EQ(site_.Gets(setupObject), 1u) << site_.Log();
-    std::cout << "update chain: "
-              << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
-              << " s" << std::endl;
+    EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl_);
+    ASSERT_TRUE(CloseFinder());
+    EXPECT_EQ(site_.Gets(kSetupObject), 1u) << site_.Log();
+    std::cout << "update chain: " << SecondsSince(start) << " s" << std::endl;
+}
+
+// The same chain with the setup program changed on the site after signing:
+// the released Updater deletes its download and records nothing, so the next
+// start offers nothing.
+TEST_F(Installer, UpdateChainRejectsASetupProgramChangedAfterSigning) {
+    std::string bytes = ReadFile(Site(kSetupObject));
+    bytes[bytes.size() / 2] ^= 0x01;
+    const fs::path changed = temp_.Path() / kSetupName;
+    WriteFile(changed, bytes);
+    const fs::path dir = temp_.Path() / "SolberioChanged";
+    ASSERT_NO_FATAL_FAILURE(InstallFirstReleaseAndServe(dir, changed));
+
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
+    ASSERT_NO_FATAL_FAILURE(WaitUpdaterFetched(1));
+    EXPECT_EQ(Key(dir, "DownloadedVersion"), "0.0.0.0");
+    EXPECT_FALSE(fs::exists(dir / kSetupName));
+    EXPECT_FALSE(fs::exists(dir / "Updater.download"));
+    ASSERT_TRUE(CloseFinder());
+
+    // No offer: the window opens with no message box; its Updater tries once more.
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
+    EXPECT_EQ(Uictl({"count", "@app"}).out, "0\n");
+    ASSERT_NO_FATAL_FAILURE(WaitUpdaterFetched(2));
+    ASSERT_TRUE(CloseFinder());
+    EXPECT_EQ(site_.Gets(kSetupObject), 2u) << site_.Log();
 }
 
 // The shipped setup program, read without running it: a 32-bit program that
@@ -442,5 +460,5 @@ TEST(SetupImage, ShippedSetupIsA32BitProgramForAdministrators) {
     EXPECT_EQ(image->subsystem, 2);
     ASSERT_TRUE(image->manifest.has_value());
     EXPECT_NE(image->manifest->find("requireAdministrator"), std::string::npos);
-    EXPECT_EQ(ProductVersionOf(exe), kCurrent);
+    EXPECT_TRUE(CarriesVersion(exe, kCurrent));
 }
