@@ -117,10 +117,9 @@ step() {
 }
 
 # One tree per kind serves every version: another version recompiles only
-# what includes the version header. windres records no header dependencies,
-# so the version resources are compiled afresh for every release.
+# what includes the version header (the resources name it as a dependency,
+# since windres reports none).
 mkdir -p "$tree"
-find "$tree" -name '*.rc.res' -delete
 # Rewritten only when the key changed, so that an unchanged key rebuilds nothing.
 public_key="$tree/update_public_key.der"
 step "public key" openssl pkey -in "$key" -pubout -outform DER -out "$stage/public_key.der"
