@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 // trickle stretches over days, or (under Wine) yields one 8 KiB internal
 // buffer at a time, which cost most of the throughput.
 struct Exchange {
-    Completion* done = new Completion;
+    std::unique_ptr<Completion> done = std::make_unique<Completion>();
     bool pending = false;
     InternetHandle session;
     InternetHandle connection;
@@ -135,9 +136,10 @@ struct Exchange {
         request.Reset(nullptr);
         connection.Reset(nullptr);
         session.Reset(nullptr);
-        // A pending operation may still complete after its handles closed.
-        if (!pending) {
-            delete done;
+        // A pending operation may still complete after its handles closed:
+        // what it writes to is then left alive.
+        if (pending) {
+            done.release();
         }
     }
 
@@ -169,11 +171,14 @@ struct Exchange {
         if (!session) {
             return kHttpInternetError;
         }
-        InternetSetStatusCallbackW(session.Get(), OnStatus);
+        if (InternetSetStatusCallbackW(session.Get(), OnStatus) ==
+            INTERNET_INVALID_STATUS_CALLBACK) {
+            return kHttpInternetError;
+        }
         SetTimeouts(session.Get(), options);
         const INTERNET_PORT port = options.port == 80 ? INTERNET_DEFAULT_HTTP_PORT
                                                       : static_cast<INTERNET_PORT>(options.port);
-        const auto context = reinterpret_cast<DWORD_PTR>(done);
+        const auto context = reinterpret_cast<DWORD_PTR>(done.get());
         connection.Reset(InternetConnectW(session.Get(), parts.host.c_str(), port, nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, kRequestFlags, context));
         if (!connection) {
@@ -214,7 +219,7 @@ struct Exchange {
     // low-speed check runs every 100 ms.
     long Read(char* buffer, DWORD most, LowSpeedGuard& guard, std::uint64_t total) {
         const auto alive = [&] { return guard.Allows(total, LowSpeedGuard::Clock::now()); };
-        const auto context = reinterpret_cast<DWORD_PTR>(done);
+        const auto context = reinterpret_cast<DWORD_PTR>(done.get());
         for (;;) {
             INTERNET_BUFFERSW& piece = done->piece;
             piece = INTERNET_BUFFERSW{};
