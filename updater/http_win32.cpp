@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,6 +99,9 @@ struct Completion {
     volatile LONG ok = 0;
     INTERNET_BUFFERSW piece{};
     DWORD available = 0;
+    // Reads land here, not in the caller's buffer, which may be gone by the
+    // time an abandoned read completes.
+    std::vector<char> landing = std::vector<char>(std::max(kFileChunk, kTextChunk));
     ~Completion() {
         if (event != nullptr) {
             CloseHandle(event);
@@ -224,25 +229,28 @@ struct Exchange {
             INTERNET_BUFFERSW& piece = done->piece;
             piece = INTERNET_BUFFERSW{};
             piece.dwStructSize = sizeof piece;
-            piece.lpvBuffer = buffer;
-            piece.dwBufferLength = most;
+            piece.lpvBuffer = done->landing.data();
+            piece.dwBufferLength =
+                static_cast<DWORD>(std::min<std::size_t>(most, done->landing.size()));
             ResetEvent(done->event);
-            if (InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context)) {
-                if (piece.dwBufferLength > 0) {
-                    const std::uint64_t now = total + piece.dwBufferLength;
-                    return guard.Allows(now, LowSpeedGuard::Clock::now())
-                               ? static_cast<long>(piece.dwBufferLength)
-                               : -1;
-                }
-                // Nothing now: the end, or nothing yet. What is available
-                // tells them apart: 0 only at the end.
-                ResetEvent(done->event);
-                if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
-                    if (done->available == 0) {
-                        return 0;
-                    }
-                } else if (!Finish(100, alive)) {
-                    return -1;
+            // A read that went pending has filled `piece` when it completes.
+            if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context) &&
+                !Finish(100, alive)) {
+                return -1;
+            }
+            if (piece.dwBufferLength > 0) {
+                std::memcpy(buffer, done->landing.data(), piece.dwBufferLength);
+                const std::uint64_t now = total + piece.dwBufferLength;
+                return guard.Allows(now, LowSpeedGuard::Clock::now())
+                           ? static_cast<long>(piece.dwBufferLength)
+                           : -1;
+            }
+            // Nothing now: the end, or nothing yet. What is available tells
+            // them apart: 0 only at the end.
+            ResetEvent(done->event);
+            if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
+                if (done->available == 0) {
+                    return 0;
                 }
             } else if (!Finish(100, alive)) {
                 return -1;
