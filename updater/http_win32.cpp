@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,38 +91,119 @@ void SetTimeouts(HINTERNET handle, const HttpOptions& options) {
     SetTimeout(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, options.receiveTimeoutMs);
 }
 
+// A pending WinINet operation: its end is signalled by the status callback
+// (on another thread), and what it may still write to lives here. Left
+// alive when an exchange is given up with an operation pending.
+struct Completion {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    volatile LONG ok = 0;
+    INTERNET_BUFFERSW piece{};
+    DWORD available = 0;
+    // Reads land here, not in the caller's buffer, which may be gone by the
+    // time an abandoned read completes.
+    std::vector<char> landing = std::vector<char>(std::max(kFileChunk, kTextChunk));
+    ~Completion() {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
+};
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    if (status != INTERNET_STATUS_REQUEST_COMPLETE || context == 0) {
+        return;
+    }
+    auto* done = reinterpret_cast<Completion*>(context);
+    // dwResult tells success; dwError may carry a byte count instead.
+    done->ok = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult != 0 ? 1 : 0;
+    SetEvent(done->event);
+}
+
 // Everything of one exchange up to the body; the body is read by the caller
-// while this object lives.
+// while this object lives. The session is asynchronous so that a read takes
+// everything that has arrived, up to a whole block, without waiting
+// (IRF_NO_WAIT). A synchronous read either waits for its full count, which a
+// trickle stretches over days, or (under Wine) yields one 8 KiB internal
+// buffer at a time, which cost most of the throughput.
 struct Exchange {
+    std::unique_ptr<Completion> done = std::make_unique<Completion>();
+    bool pending = false;
     InternetHandle session;
     InternetHandle connection;
     InternetHandle request;
     DWORD status = 0;
     std::string contentLength;
 
+    Exchange() = default;
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+    ~Exchange() {
+        request.Reset(nullptr);
+        connection.Reset(nullptr);
+        session.Reset(nullptr);
+        // A pending operation may still complete after its handles closed:
+        // what it writes to is then left alive.
+        if (pending) {
+            done.release();
+        }
+    }
+
+    // After a call that failed: waits for the pending operation, in slices
+    // between which `alive` may give up; true when it ended well.
+    template <typename Alive>
+    bool Finish(unsigned sliceMs, Alive alive) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return false;
+        }
+        pending = true;
+        while (WaitForSingleObject(done->event, sliceMs) != WAIT_OBJECT_0) {
+            if (!alive()) {
+                return false;
+            }
+        }
+        pending = false;
+        return done->ok != 0;
+    }
+
     // 200, another status, or kHttpInternetError.
     int Start(const std::wstring& url, const HttpOptions& options) {
+        if (done->event == nullptr) {
+            return kHttpInternetError;
+        }
         const UrlParts parts = SplitHttpUrl(url);
-        session.Reset(InternetOpenW(L"Updater", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        session.Reset(InternetOpenW(L"Updater", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    INTERNET_FLAG_ASYNC));
         if (!session) {
+            return kHttpInternetError;
+        }
+        if (InternetSetStatusCallbackW(session.Get(), OnStatus) ==
+            INTERNET_INVALID_STATUS_CALLBACK) {
             return kHttpInternetError;
         }
         SetTimeouts(session.Get(), options);
         const INTERNET_PORT port = options.port == 80 ? INTERNET_DEFAULT_HTTP_PORT
                                                       : static_cast<INTERNET_PORT>(options.port);
+        const auto context = reinterpret_cast<DWORD_PTR>(done.get());
         connection.Reset(InternetConnectW(session.Get(), parts.host.c_str(), port, nullptr, nullptr,
-                                          INTERNET_SERVICE_HTTP, kRequestFlags, 1));
+                                          INTERNET_SERVICE_HTTP, kRequestFlags, context));
         if (!connection) {
             return kHttpInternetError;
         }
         SetTimeouts(connection.Get(), options);
         request.Reset(HttpOpenRequestW(connection.Get(), L"GET", parts.object.c_str(), nullptr,
-                                       nullptr, nullptr, kRequestFlags, 1));
+                                       nullptr, nullptr, kRequestFlags, context));
         if (!request) {
             return kHttpInternetError;
         }
         SetTimeouts(request.Get(), options);
-        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) {
+        // The time-outs bound the exchange; this only bounds the wait for it.
+        const auto deadline =
+            LowSpeedGuard::Clock::now() +
+            std::chrono::milliseconds(options.connectTimeoutMs + options.sendTimeoutMs +
+                                      options.receiveTimeoutMs);
+        ResetEvent(done->event);
+        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) &&
+            !Finish(100, [&] { return LowSpeedGuard::Clock::now() < deadline; })) {
             return kHttpInternetError;
         }
         DWORD size = sizeof status;
@@ -135,25 +220,45 @@ struct Exchange {
     }
 
     // Reads what has arrived, at most `most` bytes: 0 at the end, -1 when
-    // the transfer failed or became too slow. A plain read would wait until
-    // the whole count arrived, so a trickle would keep it for days; asking
-    // what is there first lets the low-speed check run between pieces.
+    // the transfer failed or became too slow. While nothing arrives the
+    // low-speed check runs every 100 ms.
     long Read(char* buffer, DWORD most, LowSpeedGuard& guard, std::uint64_t total) {
-        DWORD available = 0;
-        if (!InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
-            return -1;
+        const auto alive = [&] { return guard.Allows(total, LowSpeedGuard::Clock::now()); };
+        const auto context = reinterpret_cast<DWORD_PTR>(done.get());
+        for (;;) {
+            INTERNET_BUFFERSW& piece = done->piece;
+            piece = INTERNET_BUFFERSW{};
+            piece.dwStructSize = sizeof piece;
+            piece.lpvBuffer = done->landing.data();
+            piece.dwBufferLength =
+                static_cast<DWORD>(std::min<std::size_t>(most, done->landing.size()));
+            ResetEvent(done->event);
+            // A read that went pending has filled `piece` when it completes.
+            if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context) &&
+                !Finish(100, alive)) {
+                return -1;
+            }
+            if (piece.dwBufferLength > 0) {
+                std::memcpy(buffer, done->landing.data(), piece.dwBufferLength);
+                const std::uint64_t now = total + piece.dwBufferLength;
+                return guard.Allows(now, LowSpeedGuard::Clock::now())
+                           ? static_cast<long>(piece.dwBufferLength)
+                           : -1;
+            }
+            // Nothing now: the end, or nothing yet. What is available tells
+            // them apart: 0 only at the end.
+            ResetEvent(done->event);
+            if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
+                if (done->available == 0) {
+                    return 0;
+                }
+            } else if (!Finish(100, alive)) {
+                return -1;
+            }
+            if (!alive()) {
+                return -1;
+            }
         }
-        if (available == 0) {
-            return 0;
-        }
-        DWORD read = 0;
-        if (!InternetReadFile(request.Get(), buffer, available < most ? available : most, &read)) {
-            return -1;
-        }
-        if (!guard.Allows(total + read, LowSpeedGuard::Clock::now())) {
-            return -1;
-        }
-        return static_cast<long>(read);
     }
 };
 
