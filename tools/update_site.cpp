@@ -36,6 +36,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 volatile sig_atomic_t g_signalled = 0;
 std::atomic<bool> g_stop{false};
@@ -63,6 +64,10 @@ struct Config {
     int redirects = 3;
     long long stallAfter = -1;  // -1: half the body
     int trickleMs = 200;        // pause between the bytes of a trickle
+    std::uint64_t rate = 0;     // bytes per second of every body; 0: as fast as it goes
+    std::uint64_t burst = 0;    // bodies in pieces of this many bytes ...
+    int pauseMs = 0;            // ... with this pause between them
+    std::string mirror;         // "http://HOST": where the mirror fault sends requests
 };
 
 Config g_config;
@@ -79,15 +84,18 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  [--version-format lf|crlf|bom|section|swapped|empty-url]\n"
                  "  [--version-file FILE]\n"
                  "  [--fault none|404|500|redirect|short|long|no-length|stall|\n"
-                 "           endless|trickle]\n"
+                 "           endless|trickle|mirror]\n"
                  "  [--fault-target installer|version|all] [--fault-count N]\n"
                  "  [--redirects N] [--stall-after BYTES] [--trickle-ms MS]\n"
+                 "  [--rate BYTES_PER_S] [--burst BYTES --pause-ms MS] [--mirror http://HOST]\n"
                  "faults: short cuts the body in the middle and closes; long sends 1000\n"
                  "  bytes more than announced; no-length sends the body without\n"
                  "  Content-Length; stall stops sending after --stall-after bytes and\n"
                  "  keeps the connection; endless sends bytes without Content-Length\n"
                  "  and without end; trickle sends one byte every --trickle-ms (after\n"
-                 "  --stall-after bytes at full speed, if given).\n";
+                 "  --stall-after bytes at full speed, if given); mirror redirects to the\n"
+                 "  same path on --mirror. --rate paces every body; --burst sends it in\n"
+                 "  pieces with --pause-ms between them.\n";
     std::exit(2);
 }
 
@@ -148,6 +156,14 @@ void ParseArgs(int argc, char** argv) {
             c.stallAfter = static_cast<long long>(Number(value, "--stall-after"));
         } else if (name == "--trickle-ms") {
             c.trickleMs = static_cast<int>(Number(value, "--trickle-ms"));
+        } else if (name == "--rate") {
+            c.rate = Number(value, "--rate");
+        } else if (name == "--burst") {
+            c.burst = Number(value, "--burst");
+        } else if (name == "--pause-ms") {
+            c.pauseMs = static_cast<int>(Number(value, "--pause-ms"));
+        } else if (name == "--mirror") {
+            c.mirror = value;
         } else {
             Usage("unknown option " + name);
         }
@@ -157,9 +173,12 @@ void ParseArgs(int argc, char** argv) {
     }
     static const std::vector<std::string> faults = {"none",    "404",    "500",       "redirect",
                                                     "short",   "long",   "no-length", "stall",
-                                                    "endless", "trickle"};
+                                                    "endless", "trickle", "mirror"};
     if (std::find(faults.begin(), faults.end(), c.fault) == faults.end()) {
         Usage("unknown fault " + c.fault);
+    }
+    if (c.fault == "mirror" && c.mirror.empty()) {
+        Usage("the mirror fault needs --mirror http://HOST");
     }
     if (!c.installerFile.empty()) {
         std::ifstream in(c.installerFile, std::ios::binary);
@@ -329,15 +348,57 @@ bool TakeFault(const std::string& path) {
     return true;
 }
 
-// A body, generated installer bytes or a text, with the transfer fault.
+// Sleeps until `until`, or less when the site stops.
+void SleepUntil(Clock::time_point until) {
+    while (!Stopping() && Clock::now() < until) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), 50ms));
+    }
+}
+
+// A body, generated installer bytes or a text, with the transfer fault. Its
+// bytes go at the site's pace: --rate bytes a second, and --burst pieces
+// with --pause-ms between them, as links and busy servers deliver them.
 struct Body {
     const std::string* text = nullptr;  // nullptr: generated installer
     std::uint64_t size = 0;
-    bool Send(int fd, std::uint64_t from, std::uint64_t to) const {
+    mutable Clock::time_point start = Clock::now();
+    mutable std::uint64_t sent = 0;
+    mutable Clock::duration paused{};
+
+    bool SendRaw(int fd, std::uint64_t from, std::uint64_t to) const {
         if (text != nullptr) {
             return SendAll(fd, text->data() + from, static_cast<std::size_t>(to - from));
         }
         return SendGenerated(fd, from, to);
+    }
+    bool Send(int fd, std::uint64_t from, std::uint64_t to) const {
+        const Config& c = g_config;
+        if (c.rate == 0 && c.burst == 0) {
+            return SendRaw(fd, from, to);
+        }
+        // Slices of 1/50 s at the rate, cut at the piece boundaries.
+        const std::uint64_t slice = c.rate > 0 ? std::max<std::uint64_t>(c.rate / 50, 1) : 65536;
+        while (from < to) {
+            std::uint64_t n = std::min(slice, to - from);
+            if (c.burst > 0) {
+                if (sent > 0 && sent % c.burst == 0) {
+                    const auto pauseStart = Clock::now();
+                    SleepUntil(pauseStart + std::chrono::milliseconds(c.pauseMs));
+                    paused += Clock::now() - pauseStart;
+                }
+                n = std::min(n, c.burst - sent % c.burst);
+            }
+            if (c.rate > 0) {
+                SleepUntil(start + paused +
+                           std::chrono::microseconds(sent * 1000000 / c.rate));
+            }
+            if (Stopping() || !SendRaw(fd, from, from + n)) {
+                return false;
+            }
+            from += n;
+            sent += n;
+        }
+        return true;
     }
 };
 
@@ -438,6 +499,10 @@ void Respond(int fd, const std::string& method, std::string path, const std::str
     const std::string fault = (!chained && TakeFault(path)) ? g_config.fault : "none";
     if (fault == "404" || fault == "500") {
         SendSmall(fd, std::atoi(fault.c_str()));
+        return;
+    }
+    if (fault == "mirror") {
+        SendSmall(fd, 302, "Location: " + g_config.mirror + path + "\r\n");
         return;
     }
     if (fault == "redirect") {
