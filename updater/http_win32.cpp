@@ -1,12 +1,12 @@
-// WinINet backend. The session, connection and request live for one call and
-// are closed in that order; the local file is closed before them.
+// WinINet half: moves the bytes of one exchange into its sink, which holds
+// the transfer rules. The session, connection and request live for one call
+// and are closed in that order.
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,35 +44,6 @@ class InternetHandle {
 
   private:
     HINTERNET handle_;
-};
-
-class FileHandle {
-  public:
-    FileHandle() = default;
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    // Created or emptied, and not shared while open.
-    bool Create(const std::wstring& path) {
-        handle_ = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle_ != INVALID_HANDLE_VALUE;
-    }
-    bool Write(const char* data, DWORD size) {
-        DWORD written = 0;
-        return WriteFile(handle_, data, size, &written, nullptr) != FALSE && written == size;
-    }
-    bool Close() {
-        bool ok = true;
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ok = CloseHandle(handle_) != FALSE;
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-        return ok;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 void SetTimeout(HINTERNET handle, DWORD option, unsigned ms) {
@@ -219,146 +190,80 @@ struct Exchange {
         return static_cast<int>(status);
     }
 
-    // Reads what has arrived, at most `most` bytes: 0 at the end, -1 when
-    // the transfer failed or became too slow. While nothing arrives the
-    // low-speed check runs every 100 ms.
-    long Read(char* buffer, DWORD most, LowSpeedGuard& guard, std::uint64_t total) {
-        const auto alive = [&] { return guard.Allows(total, LowSpeedGuard::Clock::now()); };
+    enum class Piece { kData, kEnd, kFailed };
+
+    // Waits for what has arrived, at most `most` bytes, into the landing
+    // block (`got` bytes). While nothing arrives `alive` is asked every
+    // 100 ms whether to go on.
+    template <typename Alive>
+    Piece Read(std::size_t most, Alive alive, DWORD& got) {
         const auto context = reinterpret_cast<DWORD_PTR>(done.get());
         for (;;) {
             INTERNET_BUFFERSW& piece = done->piece;
             piece = INTERNET_BUFFERSW{};
             piece.dwStructSize = sizeof piece;
             piece.lpvBuffer = done->landing.data();
-            piece.dwBufferLength =
-                static_cast<DWORD>(std::min<std::size_t>(most, done->landing.size()));
+            piece.dwBufferLength = static_cast<DWORD>(std::min(most, done->landing.size()));
             ResetEvent(done->event);
-            // A read that went pending has filled `piece` when it completes.
-            if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context) &&
-                !Finish(100, alive)) {
-                return -1;
+            if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context)) {
+                // Nothing had arrived. A no-wait read that completes later
+                // fills nothing and leaves the length as it was asked: its
+                // completion only says that bytes (or the end) are there
+                // now, for the next read to take.
+                if (!Finish(100, alive)) {
+                    return Piece::kFailed;
+                }
+                continue;
             }
             if (piece.dwBufferLength > 0) {
-                std::memcpy(buffer, done->landing.data(), piece.dwBufferLength);
-                const std::uint64_t now = total + piece.dwBufferLength;
-                return guard.Allows(now, LowSpeedGuard::Clock::now())
-                           ? static_cast<long>(piece.dwBufferLength)
-                           : -1;
+                got = piece.dwBufferLength;
+                return Piece::kData;
             }
             // Nothing now: the end, or nothing yet. What is available tells
             // them apart: 0 only at the end.
+            done->available = 0;
             ResetEvent(done->event);
             if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
                 if (done->available == 0) {
-                    return 0;
+                    return Piece::kEnd;
                 }
             } else if (!Finish(100, alive)) {
-                return -1;
+                return Piece::kFailed;
             }
             if (!alive()) {
-                return -1;
+                return Piece::kFailed;
             }
         }
     }
 };
 
-LowSpeedGuard GuardFor(const HttpOptions& options) {
-    return LowSpeedGuard(std::chrono::milliseconds(options.lowSpeedWindowMs), options.lowSpeedBytes,
-                         LowSpeedGuard::Clock::now());
-}
-
 }  // namespace
 
-int HttpGetText(const std::wstring& url, std::string& bytes, const HttpOptions& options) {
+int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& sink) {
     Exchange ex;
     const int status = ex.Start(url, options);
-    if (status != 200) {
+    if (status < 0) {
         return status;
     }
-    LowSpeedGuard guard = GuardFor(options);
-    std::vector<char> buffer(kTextChunk);
-    std::uint64_t total = 0;
+    const auto now = [] { return BodySink::Clock::now(); };
+    if (!sink.Head(status, ex.contentLength, now())) {
+        return sink.Result();
+    }
+    const auto alive = [&] { return sink.Idle(now()); };
     for (;;) {
-        const long read = ex.Read(buffer.data(), kTextChunk, guard, total);
-        if (read < 0) {
-            return kHttpInternetError;
-        }
-        if (read == 0) {
-            break;
-        }
-        total += static_cast<std::uint64_t>(read);
-        if (total > kMaxVersionText) {
-            return kHttpInternetError;
-        }
-        bytes.append(buffer.data(), static_cast<std::size_t>(read));
-    }
-    // A version text cut short could end in a shortened URL: not used.
-    if (!ex.contentLength.empty()) {
-        const auto announced = ParseContentLength(ex.contentLength);
-        if (!announced || *announced != total) {
-            return kHttpInternetError;
+        DWORD got = 0;
+        switch (ex.Read(sink.Room(), alive, got)) {
+            case Exchange::Piece::kData:
+                if (!sink.Take(ex.done->landing.data(), got, now())) {
+                    return sink.Result();
+                }
+                break;
+            case Exchange::Piece::kEnd:
+                return sink.End();
+            case Exchange::Piece::kFailed:
+                return sink.Fail();
         }
     }
-    return 200;
-}
-
-int HttpGetFile(const std::wstring& url, const std::wstring& localPath, const HttpOptions& options,
-                plat::Sha256* hash) {
-    Exchange ex;
-    const int status = ex.Start(url, options);
-    if (status != 200) {
-        return status;
-    }
-    // Digits that do not fit count as a length no body can match.
-    const auto parsed = ParseContentLength(ex.contentLength);
-    const std::uint64_t announced = parsed.value_or(0);
-    FileHandle file;  // declared after the exchange: closed before it
-    if (!file.Create(localPath)) {
-        return kHttpFileNotCreated;
-    }
-    LowSpeedGuard guard = GuardFor(options);
-    // The pieces that arrive fill a block; each full block (and the last)
-    // is hashed and written at once.
-    std::vector<char> block(kFileChunk);
-    std::size_t filled = 0;
-    const auto flush = [&] {
-        if (hash != nullptr) {
-            hash->Update(block.data(), filled);
-        }
-        const bool ok = filled == 0 || file.Write(block.data(), static_cast<DWORD>(filled));
-        filled = 0;
-        return ok;
-    };
-    std::uint64_t total = 0;
-    for (;;) {
-        // One byte more than announced is asked for at most: it ends the
-        // download, so a body without end cannot fill the disk.
-        const std::uint64_t left = announced - total;
-        const std::size_t room = kFileChunk - filled;
-        const DWORD most = left >= room ? static_cast<DWORD>(room) : static_cast<DWORD>(left + 1);
-        const long read = ex.Read(block.data() + filled, most, guard, total);
-        if (read < 0) {
-            return kHttpInternetError;
-        }
-        if (read == 0) {
-            break;
-        }
-        if (static_cast<std::uint64_t>(read) > left) {
-            return kHttpLengthMismatch;
-        }
-        total += static_cast<std::uint64_t>(read);
-        filled += static_cast<std::size_t>(read);
-        if (filled == kFileChunk && !flush()) {
-            return kHttpFileError;
-        }
-    }
-    if (!flush()) {
-        return kHttpFileError;
-    }
-    if (!file.Close()) {
-        return kHttpFileError;
-    }
-    return (parsed && total == announced) ? 200 : kHttpLengthMismatch;
 }
 
 }  // namespace updater

@@ -1,0 +1,32 @@
+// A local file being written: created or emptied, and held so that no other
+// writer has it at the same time (on Windows not shared, elsewhere under an
+// exclusive lock): a second Updater writing the same file fails at Create
+// instead of truncating the first one's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile() { Close(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool Create(const std::wstring& path);
+    bool Write(const char* data, std::size_t size);
+    // False when the last writes could not be completed.
+    bool Close();
+    bool IsOpen() const { return handle_ != kClosed; }
+
+  private:
+    // A file descriptor, or a Windows HANDLE; -1 is invalid for both.
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;
+};
+
+}  // namespace plat
