@@ -22,8 +22,8 @@ packages=(
   # running them: Wine on a virtual display, Japanese fonts and locale
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick
   fonts-ipafont-gothic fonts-wine locales
-  # the test LAN and the simulated peers
-  iproute2 curl procps psmisc
+  # the test LAN and the simulated peers; links with loss, and an HTTP proxy
+  iproute2 curl procps psmisc nftables tinyproxy
   # benchmarks: peak memory of a run (/usr/bin/time -v)
   time
   # the setup program (NSIS, with its amd64-unicode stubs for 64-bit test builds)
@@ -55,5 +55,11 @@ fi
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
+
+# The tests start their own proxy inside the test LAN; none runs on the host.
+if command -v systemctl >/dev/null 2>&1; then
+  systemctl disable --now tinyproxy >/dev/null 2>&1 || true
+fi
+pkill -x tinyproxy 2>/dev/null || true
 
 echo "setup: done"

@@ -10,9 +10,17 @@
 #                                interface ethK per address, K counting from 1
 #   testlan.sh drop NAME         remove host RUN-NAME
 #   testlan.sh env RUN           print the LAN's variables as shell exports
+#   testlan.sh condition NAME shape RATE | loss PERCENT | only-from ADDR | clear
+#                                what the link of host RUN-NAME does to its
+#                                traffic, both ways: a rate (tc tbf, e.g.
+#                                2mbit), random loss, or TCP only from ADDR
 #
 # Segments: 1 is 198.18.0.0/16, 2 is 198.19.0.0/16 (the range set aside for
-# benchmark networks). The bridges br1 and br2 live in RUN-sw.
+# benchmark networks). The bridges br1 and br2 live in RUN-sw. The pc
+# and the proxy resolve the site and its mirror by name through
+# /etc/netns/RUN-NS/hosts
+# (which ip netns exec mounts over /etc/hosts); an HTTP proxy host waits on
+# segment 1 for a test to start its proxy.
 set -euo pipefail
 
 die() { echo "testlan: $*" >&2; exit 1; }
@@ -21,7 +29,7 @@ die() { echo "testlan: $*" >&2; exit 1; }
 
 valid_run() { [[ "$1" =~ ^[a-z][a-z0-9]{1,11}$ ]] || die "run name '$1': 2-12 lower-case letters and digits"; }
 
-ns_exists() { ip netns list | awk '{print $1}' | grep -qx "$1"; }
+ns_exists() { [ -e "/run/netns/$1" ]; }
 
 # attach NS IFNAME SEG ADDR/LEN: a veth from NS into bridge brSEG of the switch.
 attach() {
@@ -65,6 +73,12 @@ export SL_PC_ADDR2=198.19.0.1
 export SL_DEV1_ADDR=198.18.1.1
 export SL_DEV2_ADDR=198.19.1.1
 export SL_SITE_ADDR=198.18.0.80
+export SL_NS_MIRROR=$SL_RUN-mirror
+export SL_MIRROR_ADDR=198.18.0.81
+export SL_NS_PROXY=$SL_RUN-proxy
+export SL_PROXY_ADDR=198.18.0.3
+export SL_SITE_NAME=updates.solberio.test
+export SL_MIRROR_NAME=mirror.solberio.test
 export SL_TESTLAN=$(readlink -f "$0")
 ENV
 }
@@ -82,6 +96,60 @@ up() {
   make_host dev1 1:198.18.1.1/16
   make_host dev2 2:198.19.1.1/16
   make_host site 1:198.18.0.80/16
+  make_host mirror 1:198.18.0.81/16
+  make_host proxy 1:198.18.0.3/16
+  # The pc and the proxy resolve the site and the mirror by name.
+  local ns
+  for ns in pc proxy; do
+    mkdir -p "/etc/netns/$SL_RUN-$ns"
+    printf '127.0.0.1 localhost\n198.18.0.80 updates.solberio.test\n198.18.0.81 mirror.solberio.test\n' \
+      >"/etc/netns/$SL_RUN-$ns/hosts"
+  done
+}
+
+# condition NAME WHAT [ARG]: the link of host RUN-NAME (its eth1, and the
+# bridge port it sends into) shapes or drops traffic. Drops are made on
+# ingress, where TCP cannot see them, and the veths send single packets so
+# that one drop loses one packet, not a 64 KiB segment.
+condition() {
+  local ns="$SL_RUN-$1" what=$2 arg=${3:-} host=$1
+  local port="${host:0:8}-eth1"
+  ns_exists "$ns" || die "no host $ns"
+  case "$what" in
+    shape)
+      [[ "$arg" =~ ^[0-9]+[kmg]?bit$ ]] || die "shape RATE: like 2mbit"
+      tc -n "$ns" qdisc replace dev eth1 root tbf rate "$arg" burst 16kb latency 400ms
+      tc -n "$SL_RUN-sw" qdisc replace dev "$port" root tbf rate "$arg" burst 16kb latency 400ms ;;
+    loss)
+      [[ "$arg" =~ ^[0-9]{1,2}$ ]] || die "loss PERCENT: 0-99"
+      ip -n "$ns" link set dev eth1 gso_max_size 1500 gso_max_segs 1
+      ip -n "$SL_RUN-sw" link set dev "$port" gso_max_size 1500 gso_max_segs 1
+      drop_on_ingress "$ns" eth1 "numgen random mod 100 < $arg drop"
+      drop_on_ingress "$SL_RUN-sw" "$port" "numgen random mod 100 < $arg drop" ;;
+    only-from)
+      [[ "$arg" =~ ^[0-9.]+$ ]] || die "only-from ADDR"
+      drop_on_ingress "$ns" eth1 "ip saddr != $arg tcp dport 80 drop" ;;
+    clear)
+      tc -n "$ns" qdisc del dev eth1 root 2>/dev/null || true
+      tc -n "$SL_RUN-sw" qdisc del dev "$port" root 2>/dev/null || true
+      ip netns exec "$ns" nft delete table netdev sltest 2>/dev/null || true
+      ip netns exec "$SL_RUN-sw" nft delete table netdev "sltest_$host" 2>/dev/null || true ;;
+    *) die "condition NAME shape RATE | loss PERCENT | only-from ADDR | clear" ;;
+  esac
+}
+
+# drop_on_ingress NS IF RULE: one table per host (in the switch, one per port).
+drop_on_ingress() {
+  local ns=$1 dev=$2 rule=$3 table=sltest
+  [ "$ns" = "$SL_RUN-sw" ] && table="sltest_${dev%-eth1}"
+  ip netns exec "$ns" nft -f - <<NFT
+table netdev $table {
+  chain in {
+    type filter hook ingress device "$dev" priority 0;
+    $rule
+  }
+}
+NFT
 }
 
 down() {
@@ -90,6 +158,7 @@ down() {
     # Processes left in a namespace would keep its interfaces alive.
     ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
     ip netns del "$ns" 2>/dev/null || true
+    rm -rf "/etc/netns/$ns"
   done
 }
 
@@ -99,8 +168,9 @@ case "$cmd" in
   down) SL_RUN=${1:?run name}; valid_run "$SL_RUN"; down ;;
   env)  SL_RUN=${1:?run name}; valid_run "$SL_RUN"; print_env ;;
   host) : "${SL_RUN:?SL_RUN not set}"; [ $# -ge 2 ] || die "host NAME SEG:ADDR/LEN ..."; make_host "$@" ;;
+  condition) : "${SL_RUN:?SL_RUN not set}"; [ $# -ge 2 ] || die "condition NAME WHAT [ARG]"; condition "$@" ;;
   drop) : "${SL_RUN:?SL_RUN not set}"; ns="$SL_RUN-${1:?name}"
         ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
         ip netns del "$ns" ;;
-  *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

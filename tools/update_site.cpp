@@ -171,8 +171,8 @@ void ParseArgs(int argc, char** argv) {
     if (c.listenPort < 0 || c.listenPort > 65535) {
         Usage("--listen ADDR:PORT is required");
     }
-    static const std::vector<std::string> faults = {"none",    "404",    "500",       "redirect",
-                                                    "short",   "long",   "no-length", "stall",
+    static const std::vector<std::string> faults = {"none",    "404",     "500",       "redirect",
+                                                    "short",   "long",    "no-length", "stall",
                                                     "endless", "trickle", "mirror"};
     if (std::find(faults.begin(), faults.end(), c.fault) == faults.end()) {
         Usage("unknown fault " + c.fault);
@@ -389,8 +389,7 @@ struct Body {
                 n = std::min(n, c.burst - sent % c.burst);
             }
             if (c.rate > 0) {
-                SleepUntil(start + paused +
-                           std::chrono::microseconds(sent * 1000000 / c.rate));
+                SleepUntil(start + paused + std::chrono::microseconds(sent * 1000000 / c.rate));
             }
             if (Stopping() || !SendRaw(fd, from, from + n)) {
                 return false;

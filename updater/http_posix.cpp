@@ -2,6 +2,7 @@
 // to us instead of pulled; every piece goes to the sink, which holds the
 // transfer rules.
 #include <curl/curl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>

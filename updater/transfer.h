@@ -84,7 +84,7 @@ class BodySink {
     std::uint64_t Total() const { return total_; }
 
   protected:
-    virtual bool Open(const std::string& contentLength) = 0;   // at the 200 head
+    virtual bool Open(const std::string& contentLength) = 0;     // at the 200 head
     virtual bool Store(const char* data, std::size_t size) = 0;  // false: result_ set
     virtual int Finish() = 0;                                    // after a clean end
     virtual void Abandon() {}                                    // after a failure

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/process.h"
@@ -407,5 +408,139 @@ INSTANTIATE_TEST_SUITE_P(
                      "--stall-after", "200000"},
                     {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The networks users have: a body that arrives over time, a shaped or lossy
+// link, the site by its name, through a proxy, from a mirror, a connection
+// cut once. The default and the signed Updater each get the setup program
+// whole, record it, and leave no temporary file, within their attempts.
+enum class Route { kAddress, kName, kProxy, kMirror };
+
+struct NetworkCase {
+    const char* name;
+    std::vector<std::string> siteArgs;
+    std::vector<std::string> condition;  // of the site's link; empty: as it is
+    Route route;
+    std::size_t installerRequests;  // 0: one, or two where a lost packet cost an attempt
+};
+
+class UpdaterNetwork : public UpdaterProcess,
+                       public ::testing::WithParamInterface<std::tuple<NetworkCase, bool>> {
+  protected:
+    void TearDown() override {
+        if (kUnderWine && proxySet_) {
+            SetWindowsProxy("");
+        }
+        UpdaterProcess::TearDown();
+    }
+
+    // The proxy as Windows users set it: Internet Settings, which WinINet's
+    // preconfigured access reads. Empty: none.
+    void SetWindowsProxy(const std::string& hostPort) {
+        const std::string key =
+            "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+        const auto reg = [&](std::vector<std::string> args) {
+            args.insert(args.begin(), {"reg", "add", key});
+            args.push_back("/f");
+            return testsupport::RunProcess(testsupport::UnderWine(args)).exitCode == 0;
+        };
+        proxySet_ = !hostPort.empty();
+        ASSERT_TRUE(reg({"/v", "ProxyEnable", "/t", "REG_DWORD", "/d", proxySet_ ? "1" : "0"}));
+        ASSERT_TRUE(reg({"/v", "ProxyServer", "/t", "REG_SZ", "/d", hostPort}));
+    }
+
+    testsupport::UpdateSite mirror_;
+    testsupport::HttpProxy proxy_;
+    testsupport::LinkCondition link_;
+    bool proxySet_ = false;
+};
+
+TEST_P(UpdaterNetwork, SetupProgramArrivesWhole) {
+    const auto& [c, signedRelease] = GetParam();
+    if (signedRelease) {
+        ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
+    }
+    const std::string host = c.route == Route::kAddress ? lan_.siteAddr : lan_.siteName;
+    const std::string url = "http://" + host + kInstallerObject;
+    const std::string installer = Generated(330000);
+    const std::string version =
+        signedRelease
+            ? testsupport::Signed(testsupport::VersionLines("1.0.0.2", url, installer), key_)
+            : "LatestVersion=1.0.0.2\nURL=" + url + "\n";
+    testsupport::WriteFile(dir_.Path() / "site-installer.bin", installer);
+    testsupport::WriteFile(dir_.Path() / "site-version.ini", version);
+    std::vector<std::string> args{"--version-file", (dir_.Path() / "site-version.ini").string(),
+                                  "--installer-file",
+                                  (dir_.Path() / "site-installer.bin").string()};
+    std::vector<std::string> env{"SL_UPDATER_ATTEMPTS=2", "SL_UPDATER_TIMEOUT_MS=30000"};
+    if (c.route == Route::kMirror) {
+        ASSERT_TRUE(
+            mirror_.StartOn(lan_.mirrorNs, lan_.mirrorAddr, dir_.Path() / "mirror.log", args));
+        args.insert(args.end(), {"--fault", "mirror", "--fault-target", "all", "--mirror",
+                                 "http://" + lan_.mirrorName});
+    }
+    if (c.route == Route::kProxy) {
+        ASSERT_TRUE(proxy_.Start(lan_, dir_.Path()));
+        ASSERT_TRUE(link_.Set(lan_, "site", {"only-from", lan_.proxyAddr}));
+        if (kUnderWine) {
+            ASSERT_NO_FATAL_FAILURE(SetWindowsProxy(proxy_.HostPort()));
+        } else {
+            env.push_back("http_proxy=http://" + proxy_.HostPort());
+        }
+    }
+    if (!c.condition.empty()) {
+        ASSERT_TRUE(link_.Set(lan_, "site", c.condition));
+    }
+    args.insert(args.end(), c.siteArgs.begin(), c.siteArgs.end());
+    StartSite(args);
+    siteUrl_ = "http://" + host + kVersionObject;
+    WriteProfile();
+
+    const auto result = RunUpdater({}, env);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Downloaded(), "1.0.0.2") << SiteLog();
+    EXPECT_TRUE(ReadFile(Installer()) == installer) << "installer differs";
+    EXPECT_FALSE(fs::exists(Partial()));
+    const std::size_t gets = CountOf(SiteLog(), "GET " + kInstallerObject);
+    if (c.installerRequests == 0) {
+        EXPECT_GE(gets, 1u) << SiteLog();
+        EXPECT_LE(gets, 2u) << SiteLog();
+    } else {
+        EXPECT_EQ(gets, c.installerRequests) << SiteLog();
+    }
+    if (c.route == Route::kMirror) {
+        EXPECT_EQ(CountOf(ReadFile(dir_.Path() / "mirror.log"), "GET " + kInstallerObject), gets);
+    }
+    if (c.route == Route::kProxy) {
+        EXPECT_NE(proxy_.Log().find(kInstallerObject), std::string::npos) << proxy_.Log();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Networks, UpdaterNetwork,
+    ::testing::Combine(
+        ::testing::Values(NetworkCase{"Paced100KBs", {"--rate", "100000"}, {}, Route::kAddress, 1},
+                          NetworkCase{"Paced1MBs", {"--rate", "1000000"}, {}, Route::kAddress, 1},
+                          NetworkCase{"PiecesWithPauses",
+                                      {"--burst", "100000", "--pause-ms", "2500"},
+                                      {},
+                                      Route::kAddress,
+                                      1},
+                          NetworkCase{"Shaped2Mbit", {}, {"shape", "2mbit"}, Route::kAddress, 1},
+                          NetworkCase{"Loss3Percent", {}, {"loss", "3"}, Route::kAddress, 0},
+                          NetworkCase{"HostName", {"--rate", "1000000"}, {}, Route::kName, 1},
+                          NetworkCase{"Proxy", {"--rate", "1000000"}, {}, Route::kProxy, 1},
+                          NetworkCase{"RedirectToMirror", {}, {}, Route::kMirror, 1},
+                          NetworkCase{
+                              "CutOnce",
+                              {"--rate", "1000000", "--fault", "short", "--fault-count", "1"},
+                              {},
+                              Route::kAddress,
+                              2}),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "Signed" : "Default");
+    });
 
 }  // namespace

@@ -6,10 +6,25 @@ bool InTestLan() { return Env("SL_NS_PC").has_value(); }
 
 TestLan GetTestLan() {
     auto get = [](const char* name) { return Env(name).value_or(""); };
-    return TestLan{get("SL_RUN"),       get("SL_NS_PC"),     get("SL_NS_DEV1"),
-                   get("SL_NS_DEV2"),   get("SL_NS_SITE"),   get("SL_PC_ADDR1"),
-                   get("SL_PC_ADDR2"),  get("SL_DEV1_ADDR"), get("SL_DEV2_ADDR"),
-                   get("SL_SITE_ADDR"), get("SL_TESTLAN")};
+    TestLan lan;
+    lan.run = get("SL_RUN");
+    lan.pcNs = get("SL_NS_PC");
+    lan.dev1Ns = get("SL_NS_DEV1");
+    lan.dev2Ns = get("SL_NS_DEV2");
+    lan.siteNs = get("SL_NS_SITE");
+    lan.pcAddr1 = get("SL_PC_ADDR1");
+    lan.pcAddr2 = get("SL_PC_ADDR2");
+    lan.dev1Addr = get("SL_DEV1_ADDR");
+    lan.dev2Addr = get("SL_DEV2_ADDR");
+    lan.siteAddr = get("SL_SITE_ADDR");
+    lan.testlan = get("SL_TESTLAN");
+    lan.mirrorNs = get("SL_NS_MIRROR");
+    lan.mirrorAddr = get("SL_MIRROR_ADDR");
+    lan.proxyNs = get("SL_NS_PROXY");
+    lan.proxyAddr = get("SL_PROXY_ADDR");
+    lan.siteName = get("SL_SITE_NAME");
+    lan.mirrorName = get("SL_MIRROR_NAME");
+    return lan;
 }
 
 std::vector<std::string> InNamespace(const std::string& ns, std::vector<std::string> argv) {

@@ -24,6 +24,14 @@ struct TestLan {
     std::string dev2Addr;  // SL_DEV2_ADDR
     std::string siteAddr;  // SL_SITE_ADDR
     std::string testlan;   // SL_TESTLAN: path of tools/testlan.sh
+    // The update site's surroundings: a mirror host, an HTTP proxy host, and
+    // the names by which the pc (and the proxy) reach the site and mirror.
+    std::string mirrorNs;    // SL_NS_MIRROR
+    std::string mirrorAddr;  // SL_MIRROR_ADDR
+    std::string proxyNs;     // SL_NS_PROXY
+    std::string proxyAddr;   // SL_PROXY_ADDR
+    std::string siteName;    // SL_SITE_NAME
+    std::string mirrorName;  // SL_MIRROR_NAME
 };
 
 // Whether this process runs inside the test LAN's pc namespace.

@@ -13,8 +13,9 @@ using namespace std::chrono_literals;
 
 class UpdateSite::Lock {
   public:
-    Lock() {
-        const std::string name = "/tmp/" + Env("SL_RUN").value_or("local") + "-update-site.lock";
+    explicit Lock(const std::string& address) {
+        const std::string name =
+            "/tmp/" + Env("SL_RUN").value_or("local") + "-update-site-" + address + ".lock";
         fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
             ::flock(fd_, LOCK_EX);
@@ -38,20 +39,27 @@ UpdateSite::~UpdateSite() { Stop(); }
 ::testing::AssertionResult UpdateSite::Start(const TestLan& lan, const fs::path& log,
                                              const std::vector<std::string>& args,
                                              int timeLimitSeconds) {
+    return StartOn(lan.siteNs, lan.siteAddr, log, args, timeLimitSeconds);
+}
+
+::testing::AssertionResult UpdateSite::StartOn(const std::string& ns, const std::string& addr,
+                                               const fs::path& log,
+                                               const std::vector<std::string>& args,
+                                               int timeLimitSeconds) {
     Stop();
-    lock_ = std::make_unique<Lock>();
+    lock_ = std::make_unique<Lock>(addr);
     log_ = log;
-    address_ = lan.siteAddr;
+    address_ = addr;
     std::vector<std::string> argv{ToolPath("update_site").string(),
                                   "--listen",
-                                  lan.siteAddr + ":80",
+                                  addr + ":80",
                                   "--log",
                                   log.string(),
                                   "--time-limit",
                                   std::to_string(timeLimitSeconds)};
     argv.insert(argv.end(), args.begin(), args.end());
-    if (!lan.siteNs.empty()) {
-        argv = InNamespace(lan.siteNs, argv);
+    if (!ns.empty()) {
+        argv = InNamespace(ns, argv);
     }
     process_ = BackgroundProcess(argv);
     WaitFor(
@@ -75,6 +83,57 @@ std::string UpdateSite::Log() const { return log_.empty() ? "" : ReadFile(log_);
 
 std::size_t UpdateSite::Gets(const std::string& object) const {
     return CountOf(Log(), "GET " + object + " HTTP/1.1\n");
+}
+
+::testing::AssertionResult HttpProxy::Start(const TestLan& lan, const fs::path& dir) {
+    Stop();
+    address_ = lan.proxyAddr;
+    log_ = dir / "proxy.log";
+    const fs::path config = dir / "proxy.conf";
+    WriteFile(config, "Port 3128\nListen " + address_ + "\nTimeout 60\nLogFile \"" + log_.string() +
+                          "\"\nLogLevel Connect\nMaxClients 16\nAllow 198.18.0.0/15\n"
+                          "DisableViaHeader Yes\n");
+    process_ =
+        BackgroundProcess(InNamespace(lan.proxyNs, {"tinyproxy", "-d", "-c", config.string()}));
+    // It listens before it logs a connection; a refused connect means not yet.
+    const bool up = WaitFor(
+        [&] {
+            return !process_.Running() ||
+                   RunProcess(InNamespace(lan.proxyNs, {"sh", "-c", "ss -ltn | grep -q ':3128 '"}))
+                           .exitCode == 0;
+        },
+        10s);
+    if (!up || !process_.Running()) {
+        return ::testing::AssertionFailure() << "the proxy did not come up: " << process_.Errors();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::string HttpProxy::Log() const { return log_.empty() ? "" : ReadFile(log_); }
+
+::testing::AssertionResult LinkCondition::Set(const TestLan& lan, const std::string& host,
+                                              const std::vector<std::string>& condition) {
+    Clear();
+    std::vector<std::string> argv{"bash", lan.testlan, "condition", host};
+    clear_ = argv;
+    clear_.push_back("clear");
+    argv.insert(argv.end(), condition.begin(), condition.end());
+    ProcessOptions options;
+    options.extraEnv = {"SL_RUN=" + lan.run};
+    const auto result = RunProcess(argv, options);
+    if (result.exitCode != 0) {
+        return ::testing::AssertionFailure() << "testlan condition failed: " << result.err;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void LinkCondition::Clear() {
+    if (!clear_.empty()) {
+        ProcessOptions options;
+        options.extraEnv = {"SL_RUN=" + Env("SL_RUN").value_or("")};
+        RunProcess(clear_, options);
+        clear_.clear();
+    }
 }
 
 std::size_t CountOf(const std::string& text, const std::string& what) {

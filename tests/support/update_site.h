@@ -33,6 +33,11 @@ class UpdateSite {
     ::testing::AssertionResult Start(const TestLan& lan, const std::filesystem::path& log,
                                      const std::vector<std::string>& args,
                                      int timeLimitSeconds = 120);
+    // The same on another host of the LAN (the mirror): namespace and address.
+    ::testing::AssertionResult StartOn(const std::string& ns, const std::string& addr,
+                                       const std::filesystem::path& log,
+                                       const std::vector<std::string>& args,
+                                       int timeLimitSeconds = 120);
     void Stop();
 
     // "http://<site address>" + object.
@@ -48,6 +53,38 @@ class UpdateSite {
     BackgroundProcess process_;
     std::filesystem::path log_;
     std::string address_;
+};
+
+// An HTTP proxy (tinyproxy) on the LAN's proxy host, port 3128, logging each
+// request it forwards.
+class HttpProxy {
+  public:
+    ::testing::AssertionResult Start(const TestLan& lan, const std::filesystem::path& dir);
+    void Stop() { process_.Stop(); }
+    // "ADDR:3128", as Windows' proxy setting and http_proxy name it.
+    std::string HostPort() const { return address_ + ":3128"; }
+    std::string Log() const;
+
+  private:
+    BackgroundProcess process_;
+    std::filesystem::path log_;
+    std::string address_;
+};
+
+// What the link of a LAN host does to its traffic (testlan.sh condition),
+// as long as the object lives: "shape 2mbit", "loss 3", "only-from ADDR".
+class LinkCondition {
+  public:
+    LinkCondition() = default;
+    ~LinkCondition() { Clear(); }
+    LinkCondition(const LinkCondition&) = delete;
+    LinkCondition& operator=(const LinkCondition&) = delete;
+    ::testing::AssertionResult Set(const TestLan& lan, const std::string& host,
+                                   const std::vector<std::string>& condition);
+    void Clear();
+
+  private:
+    std::vector<std::string> clear_;
 };
 
 // How often `what` occurs in `text`.

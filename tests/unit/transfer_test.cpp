@@ -1,6 +1,8 @@
 // The transfer rules against a scripted byte source: a body in pieces of
 // every size, with pauses between them, ended or broken after any piece,
 // as a platform half (pulling, or pushed to by its library) feeds a sink.
+#include "updater/transfer.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,8 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include "updater/transfer.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Script {
     std::string contentLength;  // as the head gives it; empty: none
     std::size_t bodySize = 0;
     std::size_t piece = 1;
-    std::chrono::milliseconds pause{0};  // before every piece
+    std::chrono::milliseconds pause{0};    // before every piece
     std::size_t sent = std::string::npos;  // bytes before the ending; npos: all
     Ending ending = Ending::kEnd;
     bool pull = true;  // asks for at most Room() bytes, as WinINet reads do
@@ -129,27 +129,28 @@ const std::size_t kNone = std::string::npos;
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, TransferFile,
-    ::testing::Values(
-        FileCase{"Whole", {200, "200000", 200000, 65536}, 200, 200000},
-        FileCase{"Empty", {200, "0", 0}, 200, 0},
-        FileCase{"EmptyWithoutLength", {200, "", 0}, 200, 0},
-        // Without Content-Length the first byte is one too many.
-        FileCase{"BodyWithoutLength", {200, "", 5000, 1000}, -5, 0},
-        FileCase{"LengthThatDoesNotFit", {200, "99999999999999999999999", 0}, -5, 0},
-        FileCase{"EndsEarly", {200, "10000", 10000, 3000, 0ms, 5000}, -5, 5000},
-        FileCase{"BrokenAfterAPiece", {200, "10000", 10000, 3000, 0ms, 6000, Ending::kFail},
-                 -2, 6000},
-        FileCase{"NotFound", {404, "10", 10}, 404, kNone},
-        FileCase{"Redirect", {302, "0", 0}, 302, kNone}),
+    ::testing::Values(FileCase{"Whole", {200, "200000", 200000, 65536}, 200, 200000},
+                      FileCase{"Empty", {200, "0", 0}, 200, 0},
+                      FileCase{"EmptyWithoutLength", {200, "", 0}, 200, 0},
+                      // Without Content-Length the first byte is one too many.
+                      FileCase{"BodyWithoutLength", {200, "", 5000, 1000}, -5, 0},
+                      FileCase{"LengthThatDoesNotFit", {200, "99999999999999999999999", 0}, -5, 0},
+                      FileCase{"EndsEarly", {200, "10000", 10000, 3000, 0ms, 5000}, -5, 5000},
+                      FileCase{"BrokenAfterAPiece",
+                               {200, "10000", 10000, 3000, 0ms, 6000, Ending::kFail},
+                               -2,
+                               6000},
+                      FileCase{"NotFound", {404, "10", 10}, 404, kNone},
+                      FileCase{"Redirect", {302, "0", 0}, 302, kNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Pieces of every size around the block, with pauses, whole or ended after
 // any piece: the file holds what arrived, and only a whole body is 200.
 TEST_F(TransferTest, PiecesOfEverySizeEndedAfterEachOfThem) {
     const std::size_t size = 3 * updater::kFileChunk + 17;
-    for (const std::size_t piece : {std::size_t{1} << 0, std::size_t{1460}, std::size_t{16384},
-                                    updater::kFileChunk - 1, updater::kFileChunk,
-                                    updater::kFileChunk + 1, size}) {
+    for (const std::size_t piece :
+         {std::size_t{1} << 0, std::size_t{1460}, std::size_t{16384}, updater::kFileChunk - 1,
+          updater::kFileChunk, updater::kFileChunk + 1, size}) {
         const std::size_t step = piece < 1000 ? 65521 : piece;  // a byte at a time is slow
         for (std::size_t sent = step; sent < size + step; sent += step) {
             const std::size_t upTo = std::min(sent, size);
@@ -190,8 +191,8 @@ TEST_F(TransferTest, LowSpeedLimit) {
         std::chrono::milliseconds pause;
         int expected;
     };
-    for (const Case& c : {Case{1024, 59s, 200}, Case{1023, 59s, -2}, Case{100000, 50s, 200},
-                          Case{1, 1000ms, -2}}) {
+    for (const Case& c :
+         {Case{1024, 59s, 200}, Case{1023, 59s, -2}, Case{100000, 50s, 200}, Case{1, 1000ms, -2}}) {
         SCOPED_TRACE(std::to_string(c.piece) + " bytes every " + std::to_string(c.pause.count()) +
                      " ms");
         EXPECT_EQ(RunFile({200, "300000", 300000, c.piece, c.pause}), c.expected);
@@ -218,17 +219,16 @@ TEST_P(TransferText, ResultAndBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, TransferText,
-    ::testing::Values(TextCase{"Whole", {200, "300", 300, 7, 500ms}, 200},
-                      TextCase{"WithoutLength", {200, "", 40000, 1460}, 200},
-                      // A cut text could end in a shortened URL.
-                      TextCase{"EndsEarly", {200, "300", 300, 100, 0ms, 200}, -2},
-                      TextCase{"LongerThanAnnounced", {200, "100", 300, 100}, -2},
-                      TextCase{"Broken", {200, "300", 300, 100, 0ms, 300, Ending::kFail}, -2},
-                      TextCase{"OverTheCap",
-                               {200, "", updater::kMaxVersionText + 1, updater::kTextChunk},
-                               -2},
-                      TextCase{"AtTheCap", {200, "", updater::kMaxVersionText, 65536}, 200},
-                      TextCase{"ServerError", {500, "20", 20}, 500}),
+    ::testing::Values(
+        TextCase{"Whole", {200, "300", 300, 7, 500ms}, 200},
+        TextCase{"WithoutLength", {200, "", 40000, 1460}, 200},
+        // A cut text could end in a shortened URL.
+        TextCase{"EndsEarly", {200, "300", 300, 100, 0ms, 200}, -2},
+        TextCase{"LongerThanAnnounced", {200, "100", 300, 100}, -2},
+        TextCase{"Broken", {200, "300", 300, 100, 0ms, 300, Ending::kFail}, -2},
+        TextCase{"OverTheCap", {200, "", updater::kMaxVersionText + 1, updater::kTextChunk}, -2},
+        TextCase{"AtTheCap", {200, "", updater::kMaxVersionText, 65536}, 200},
+        TextCase{"ServerError", {500, "20", 20}, 500}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
