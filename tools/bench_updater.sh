@@ -1,136 +1,136 @@
 #!/usr/bin/env bash
-# Benchmark: the Updater downloading a large installer from the simulated
-# site, against curl fetching the same file from the same server in the same
-# run; prints throughput, the ratio to curl and the Updater's peak memory.
-# Each Updater runs twice: as built by default (no key) and built with the
-# test key against a signed version file, so that the installer is hashed
-# while it is read, as in a release.
+# Benchmark: the Updater downloading an installer from the simulated site,
+# against curl fetching the same file from the same server over the same link
+# in the same round. Links: the unshaped LAN, and the site's link shaped to
+# 2 Mbit/s and 20 Mbit/s (tc tbf, both ways). Each Updater runs as built by
+# default (no key, plain version file) and built with the test key (signed
+# version file, the installer hashed while it is read), natively and under
+# Wine. Every figure is the median of ROUNDS interleaved rounds (each round
+# runs curl and every Updater once), so one noisy run moves nothing.
 #
-#   tools/bench_updater.sh [SIZE_MIB]        (default 256)
+#   tools/inlan.sh tools/bench_updater.sh [ROUNDS]      (default 5)
+#   SL_BENCH_LINKS="lan 2mbit 20mbit"   SL_BENCH_LAN_MIB=64
 #
-# Inside the test LAN (SL_NS_SITE set) the site runs in the site namespace;
-# otherwise the script re-runs itself in a private network namespace that has
-# nothing but loopback, so no traffic can reach a real interface. The Wine
-# figures need the run's Wine prefix (SL_WINE=1, WINEPREFIX), i.e. the LAN.
+# The Updater's download time is its run minus a run that fetches the
+# version file and finds nothing to do (start-up, which under Wine is most of
+# a second); the ratio is that time over curl's (at most 1.1 on the shaped
+# links is the target; on the LAN, native at least 0.9 and Wine at least 0.5
+# of curl's speed). Needs the test LAN (SL_NS_SITE); the Wine rows need the
+# run's prefix (SL_WINE=1, WINEPREFIX).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-size_mib="${1:-256}"
-size=$((size_mib * 1024 * 1024))
+rounds="${1:-5}"
+links=(${SL_BENCH_LINKS:-lan 2mbit 20mbit})
+lan_mib="${SL_BENCH_LAN_MIB:-64}"
 site_bin="${SL_TOOLS_DIR:-$root/build/linux/bin}/update_site"
 native_bin="$root/dist/linux/Updater"
 native_signed="$root/build/linux/bin/signed/Updater"
 windows_bin="${SL_WINDOWS_DIST:-$root/dist/windows}/Updater.exe"
 windows_signed="${SL_WINDOWS_TOOLS_DIR:-$root/build/windows/bin}/signed/Updater.exe"
 
-if [ -z "${SL_NS_SITE:-}" ] && [ -z "${SL_BENCH_PRIVATE:-}" ]; then
-  exec unshare -n env SL_BENCH_PRIVATE=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
-fi
-
+[ -n "${SL_NS_SITE:-}" ] || { echo "bench: run inside the test LAN: tools/inlan.sh $0" >&2; exit 2; }
 for f in "$site_bin" "$native_bin" "$native_signed"; do
   [ -x "$f" ] || { echo "bench: missing $f (build the linux preset first)" >&2; exit 1; }
 done
 
-if [ -n "${SL_NS_SITE:-}" ]; then
-  addr="${SL_SITE_ADDR:?}"
-  site_cmd=(ip netns exec "$SL_NS_SITE" "$site_bin")
+variants=("native|$native_bin|env" "native signed|$native_signed|env")
+if [ "${SL_WINE:-}" = "1" ] && [ -n "${WINEPREFIX:-}" ] && [ -f "$windows_bin" ]; then
+  variants+=("wine|$windows_bin|${SL_WINE_CMD:-wine}")
+  [ -f "$windows_signed" ] && variants+=("wine signed|$windows_signed|${SL_WINE_CMD:-wine}")
 else
-  addr=127.0.0.1
-  site_cmd=("$site_bin")
+  echo "wine: skipped (needs the run's Wine prefix inside the test LAN)"
 fi
 
+addr="${SL_SITE_ADDR:?}"
+url="http://$addr/installer/slwintool_set_up.exe"
 work="$(mktemp -d /tmp/slbench.XXXXXX)"
 site_pid=""
-cleanup() {
+stop_site() {
   if [ -n "$site_pid" ]; then kill "$site_pid" 2>/dev/null || true; wait "$site_pid" 2>/dev/null || true; fi
+  site_pid=""
+}
+cleanup() {
+  stop_site
+  SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site clear >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-url="http://$addr/installer/slwintool_set_up.exe"
-# The site reads the version file at each request: unsigned until curl has
-# fetched the installer and its hash is known.
-printf 'LatestVersion=9.0.0.0\nURL=%s\n' "$url" >"$work/version.ini"
-"${site_cmd[@]}" --listen "$addr:80" --time-limit 1800 --version-file "$work/version.ini" \
-  --size "$size" >"$work/site.out" 2>"$work/site.err" &
-site_pid=$!
-for _ in $(seq 100); do grep -q listening "$work/site.out" 2>/dev/null && break; sleep 0.1; done
-grep -q listening "$work/site.out" || { echo "bench: site did not start"; cat "$work/site.err"; exit 1; }
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.2f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-mib_per_s() { awk -v b="$size" -v s="$1" 'BEGIN { if (s > 0) printf "%.1f", b / 1048576 / s; else print "inf" }'; }
-
-# curl, the reference, into a file as the Updater writes one.
-start=$(date +%s.%N)
-curl -s -o "$work/curl.bin" "$url"
-end=$(date +%s.%N)
-curl_s=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
-curl_bytes=$(stat -c %s "$work/curl.bin")
-sha=$(sha256sum "$work/curl.bin" | cut -c1-64)
-rm -f "$work/curl.bin"
-echo "installer: ${size_mib} MiB from $url"
-printf '%-22s %s s  %s MiB/s  (%s bytes)\n' "curl:" "$curl_s" "$(mib_per_s "$curl_s")" "$curl_bytes"
-
-# Signs the version file with the key beside a test-key Updater.
-sign_for() {
-  local key="$1/update_key.pem"
+# The version file the site reads at each request.
+unsigned_version() { printf 'LatestVersion=9.0.0.0\nURL=%s\n' "$url" >"$work/version.ini"; }
+signed_version() {  # key
   printf 'LatestVersion=9.0.0.0\nURL=%s\nSHA256=%s\n' "$url" "$sha" >"$work/signed.ini"
-  openssl dgst -sha256 -sign "$key" -out "$work/signed.sig" "$work/signed.ini"
+  openssl dgst -sha256 -sign "$1" -out "$work/signed.sig" "$work/signed.ini"
   { cat "$work/signed.ini"; printf 'Signature=%s\n' "$(openssl base64 -A -in "$work/signed.sig")"; } \
     >"$work/version.ini"
 }
-unsigned_version() { printf 'LatestVersion=9.0.0.0\nURL=%s\n' "$url" >"$work/version.ini"; }
 
-# One run in a fresh folder; sets run_secs, run_rss, run_bytes, run_written.
-# downloaded: the DownloadedVersion it starts with (9.0.0.0: nothing to do).
-one_run() {  # dir, downloaded, program path, runner...
-  local dir="$1" downloaded="$2" program="$3"
-  shift 3
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  cp "$program" "$dir/"
-  printf '[Update]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\nPassedVersion=0.0.0.0\r\nDownloadedVersion=%s\r\n' \
-    "$addr" "$downloaded" >"$dir/profile.ini"
-  local start end
-  start=$(date +%s.%N)
-  /usr/bin/time -v -o "$dir/time.txt" "$@" "$dir/$(basename "$program")" || true
-  end=$(date +%s.%N)
-  run_secs=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
-  run_rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
-  run_bytes=$(stat -c %s "$dir/slwintool_set_up.exe" 2>/dev/null || echo 0)
-  run_written=$(grep -a 'DownloadedVersion' "$dir/profile.ini" | tr -d '\r')
-}
-
-# Prints the whole run, and the download alone: the run minus a run that
-# fetches the version file and finds nothing to do (start-up, which under
-# Wine is most of a second).
-run_updater() {  # label, program path, runner...
-  local label="$1"
-  shift
+# One run of an Updater in a fresh folder; prints its seconds. downloaded:
+# the DownloadedVersion it starts with (9.0.0.0: nothing to do).
+one_run() {  # downloaded program runner
   local dir="$work/run"
-  one_run "$dir" 9.0.0.0 "$@"
-  local fixed="$run_secs"
-  one_run "$dir" 0.0.0.0 "$@"
-  local net ratio net_ratio
-  net=$(awk -v a="$run_secs" -v f="$fixed" 'BEGIN { printf "%.2f", a - f }')
-  ratio=$(awk -v c="$curl_s" -v s="$run_secs" 'BEGIN { if (s > 0) printf "%.2f", c / s; else print "inf" }')
-  net_ratio=$(awk -v c="$curl_s" -v s="$net" 'BEGIN { if (s > 0) printf "%.2f", c / s; else print "inf" }')
-  printf '%-22s %s s  %s MiB/s  %sx curl | download alone %s s  %s MiB/s  %sx curl | peak RSS %s KiB  (%s bytes, %s)\n' \
-    "$label:" "$run_secs" "$(mib_per_s "$run_secs")" "$ratio" "$net" "$(mib_per_s "$net")" "$net_ratio" \
-    "$run_rss" "$run_bytes" "$run_written"
-  rm -rf "$dir"
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$2" "$dir/"
+  printf '[Update]\r\nUpdateSiteURL=http://%s/installer/solberio/search/latestversion.ini\r\nCurrentVersion=1.0.0.0\r\nPassedVersion=0.0.0.0\r\nDownloadedVersion=%s\r\n' \
+    "$addr" "$1" >"$dir/profile.ini"
+  local start end
+  start=$(now)
+  (cd "$dir" && $3 "$dir/$(basename "$2")") >/dev/null 2>&1 || true
+  end=$(now)
+  if [ "$1" != 9.0.0.0 ] && [ "$(stat -c %s "$dir/slwintool_set_up.exe" 2>/dev/null || echo 0)" != "$size" ]; then
+    echo "bench: $2 did not download the installer" >&2
+  fi
+  elapsed "$start" "$end"
 }
 
-unsigned_version
-run_updater "Updater native" "$native_bin" env
-sign_for "$(dirname "$native_signed")"
-run_updater "Updater native signed" "$native_signed" env
-if [ "${SL_WINE:-}" = "1" ] && [ -n "${WINEPREFIX:-}" ] && [ -f "$windows_bin" ]; then
+printf '%-8s %-14s %9s %9s %9s %7s\n' link program "median s" "curl s" "MiB/s" "x curl"
+for link in "${links[@]}"; do
+  case "$link" in
+    lan) size=$((lan_mib * 1024 * 1024)) ;;
+    2mbit) size=$((1024 * 1024)) ;;
+    20mbit) size=$((8 * 1024 * 1024)) ;;
+    *) echo "bench: link $link: lan, 2mbit or 20mbit" >&2; exit 2 ;;
+  esac
+  stop_site
+  SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site clear >/dev/null 2>&1 || true
+  [ "$link" = lan ] || SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site shape "$link"
   unsigned_version
-  run_updater "Updater wine" "$windows_bin" "${SL_WINE_CMD:-wine}"
-  if [ -f "$windows_signed" ]; then
-    sign_for "$(dirname "$windows_signed")"
-    run_updater "Updater wine signed" "$windows_signed" "${SL_WINE_CMD:-wine}"
-  fi
-else
-  echo "Updater wine:          skipped (needs the run's Wine prefix inside the test LAN)"
-fi
+  ip netns exec "$SL_NS_SITE" "$site_bin" --listen "$addr:80" --time-limit 3600 \
+    --version-file "$work/version.ini" --size "$size" >"$work/site.out" 2>"$work/site.err" &
+  site_pid=$!
+  for _ in $(seq 100); do grep -q listening "$work/site.out" 2>/dev/null && break; sleep 0.1; done
+  grep -q listening "$work/site.out" || { echo "bench: site did not start"; cat "$work/site.err"; exit 1; }
+  sha=$(curl -s "$url" | sha256sum | cut -c1-64)
+
+  curl_times=()
+  declare -A times=()
+  for round in $(seq "$rounds"); do
+    start=$(now)
+    curl -s -o "$work/curl.bin" "$url"
+    curl_times+=("$(elapsed "$start" "$(now)")")
+    for v in "${variants[@]}"; do
+      IFS='|' read -r label program runner <<<"$v"
+      if [[ "$label" == *signed ]]; then signed_version "$(dirname "$program")/update_key.pem"; else unsigned_version; fi
+      fixed=$(one_run 9.0.0.0 "$program" "$runner")
+      whole=$(one_run 0.0.0.0 "$program" "$runner")
+      times[$label]+="$(awk -v a="$whole" -v f="$fixed" 'BEGIN { printf "%.3f", a - f }') "
+    done
+    echo "  $link: round $round of $rounds" >&2
+  done
+  curl_med=$(median "${curl_times[@]}")
+  printf '%-8s %-14s %9s %9s %9s %7s\n' "$link" curl "$curl_med" "$curl_med" \
+    "$(awk -v b="$size" -v s="$curl_med" 'BEGIN { printf "%.2f", b / 1048576 / s }')" 1.00
+  for v in "${variants[@]}"; do
+    IFS='|' read -r label _ _ <<<"$v"
+    # shellcheck disable=SC2086
+    med=$(median ${times[$label]})
+    printf '%-8s %-14s %9s %9s %9s %7s\n' "$link" "$label" "$med" "$curl_med" \
+      "$(awk -v b="$size" -v s="$med" 'BEGIN { if (s > 0) printf "%.2f", b / 1048576 / s; else print "inf" }')" \
+      "$(awk -v c="$curl_med" -v s="$med" 'BEGIN { if (c > 0) printf "%.2f", s / c; else print "inf" }')"
+  done
+  unset times
+done
