@@ -4,6 +4,14 @@
 
 namespace plat {
 
+std::optional<Sha256Digest> Sha256::Finish() {
+    Sha256Digest digest{};
+    if (!FinishInto(digest)) {
+        return std::nullopt;
+    }
+    return digest;
+}
+
 namespace {
 
 // SubjectPublicKeyInfo { id-ecPublicKey, prime256v1 } BIT STRING { 04 X Y }:

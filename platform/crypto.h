@@ -31,6 +31,9 @@ class Sha256 {
     std::optional<Sha256Digest> Finish();
 
   private:
+    // The platform's end of Finish: false when there is no digest.
+    bool FinishInto(Sha256Digest& digest);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

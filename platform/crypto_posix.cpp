@@ -4,20 +4,14 @@
 #include <openssl/x509.h>
 
 #include "platform/crypto.h"
+#include "platform/unique_handle.h"
 
 namespace plat {
 
 namespace {
 
-struct MdContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using MdContext = std::unique_ptr<EVP_MD_CTX, MdContextDeleter>;
-
-struct KeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
+using MdContext = UniqueHandle<EVP_MD_CTX*, EVP_MD_CTX_free>;
+using Key = UniqueHandle<EVP_PKEY*, EVP_PKEY_free>;
 
 }  // namespace
 
@@ -28,7 +22,7 @@ struct Sha256::Impl {
 
 Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
     impl_->ok =
-        impl_->context && EVP_DigestInit_ex(impl_->context.get(), EVP_sha256(), nullptr) == 1;
+        impl_->context && EVP_DigestInit_ex(impl_->context.Get(), EVP_sha256(), nullptr) == 1;
 }
 
 Sha256::~Sha256() = default;
@@ -37,21 +31,17 @@ bool Sha256::Ok() const { return impl_->ok; }
 
 void Sha256::Update(const void* data, std::size_t size) {
     if (impl_->ok && size > 0) {
-        impl_->ok = EVP_DigestUpdate(impl_->context.get(), data, size) == 1;
+        impl_->ok = EVP_DigestUpdate(impl_->context.Get(), data, size) == 1;
     }
 }
 
-std::optional<Sha256Digest> Sha256::Finish() {
-    Sha256Digest digest{};
+bool Sha256::FinishInto(Sha256Digest& digest) {
     unsigned length = 0;
     const bool ok = impl_->ok &&
-                    EVP_DigestFinal_ex(impl_->context.get(), digest.data(), &length) == 1 &&
+                    EVP_DigestFinal_ex(impl_->context.Get(), digest.data(), &length) == 1 &&
                     length == digest.size();
     impl_->ok = false;
-    if (!ok) {
-        return std::nullopt;
-    }
-    return digest;
+    return ok;
 }
 
 bool VerifyEcdsaP256Sha256(const std::vector<std::uint8_t>& publicKeyDer, std::string_view message,
@@ -64,11 +54,11 @@ bool VerifyEcdsaP256Sha256(const std::vector<std::uint8_t>& publicKeyDer, std::s
     Key key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(publicKeyDer.size())));
     MdContext context(EVP_MD_CTX_new());
     if (!key || !context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestVerifyUpdate(context.get(), message.data(), message.size()) != 1) {
+        EVP_DigestVerifyInit(context.Get(), nullptr, EVP_sha256(), nullptr, key.Get()) != 1 ||
+        EVP_DigestVerifyUpdate(context.Get(), message.data(), message.size()) != 1) {
         return false;
     }
-    return EVP_DigestVerifyFinal(context.get(), signatureDer.data(), signatureDer.size()) == 1;
+    return EVP_DigestVerifyFinal(context.Get(), signatureDer.data(), signatureDer.size()) == 1;
 }
 
 }  // namespace plat

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/crypto.h"
+#include "platform/unique_handle.h"
 
 namespace plat {
 
@@ -16,60 +17,31 @@ namespace {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
-class Algorithm {
-  public:
-    explicit Algorithm(const wchar_t* id) {
-        if (!Succeeded(BCryptOpenAlgorithmProvider(&handle_, id, nullptr, 0))) {
-            handle_ = nullptr;
-        }
-    }
-    ~Algorithm() {
-        if (handle_ != nullptr) {
-            BCryptCloseAlgorithmProvider(handle_, 0);
-        }
-    }
-    Algorithm(const Algorithm&) = delete;
-    Algorithm& operator=(const Algorithm&) = delete;
-    BCRYPT_ALG_HANDLE Get() const { return handle_; }
+using Algorithm = UniqueHandle<BCRYPT_ALG_HANDLE,
+                               [](BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }>;
+using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, BCryptDestroyKey>;
+using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, BCryptDestroyHash>;
 
-  private:
-    BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-class KeyHandle {
-  public:
-    KeyHandle() = default;
-    ~KeyHandle() {
-        if (handle_ != nullptr) {
-            BCryptDestroyKey(handle_);
-        }
+Algorithm OpenAlgorithm(const wchar_t* id) {
+    Algorithm algorithm;
+    if (!Succeeded(BCryptOpenAlgorithmProvider(algorithm.Put(), id, nullptr, 0))) {
+        algorithm.Release();
     }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    BCRYPT_KEY_HANDLE* Out() { return &handle_; }
-    BCRYPT_KEY_HANDLE Get() const { return handle_; }
-
-  private:
-    BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
+    return algorithm;
+}
 
 }  // namespace
 
 struct Sha256::Impl {
-    Algorithm algorithm{BCRYPT_SHA256_ALGORITHM};
-    BCRYPT_HASH_HANDLE hash = nullptr;
+    Algorithm algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
+    HashHandle hash;  // destroyed before its algorithm
     bool ok = false;
-    ~Impl() {
-        if (hash != nullptr) {
-            BCryptDestroyHash(hash);
-        }
-    }
 };
 
 Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
-    impl_->ok = impl_->algorithm.Get() != nullptr &&
-                Succeeded(BCryptCreateHash(impl_->algorithm.Get(), &impl_->hash, nullptr, 0,
-                                           nullptr, 0, 0));
+    impl_->ok =
+        impl_->algorithm && Succeeded(BCryptCreateHash(impl_->algorithm.Get(), impl_->hash.Put(),
+                                                       nullptr, 0, nullptr, 0, 0));
 }
 
 Sha256::~Sha256() = default;
@@ -80,21 +52,18 @@ void Sha256::Update(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (impl_->ok && size > 0) {
         const ULONG piece = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
-        impl_->ok = Succeeded(BCryptHashData(impl_->hash, const_cast<PUCHAR>(bytes), piece, 0));
+        impl_->ok =
+            Succeeded(BCryptHashData(impl_->hash.Get(), const_cast<PUCHAR>(bytes), piece, 0));
         bytes += piece;
         size -= piece;
     }
 }
 
-std::optional<Sha256Digest> Sha256::Finish() {
-    Sha256Digest digest{};
-    const bool ok =
-        impl_->ok && Succeeded(BCryptFinishHash(impl_->hash, digest.data(), digest.size(), 0));
+bool Sha256::FinishInto(Sha256Digest& digest) {
+    const bool ok = impl_->ok &&
+                    Succeeded(BCryptFinishHash(impl_->hash.Get(), digest.data(), digest.size(), 0));
     impl_->ok = false;
-    if (!ok) {
-        return std::nullopt;
-    }
-    return digest;
+    return ok;
 }
 
 bool VerifyEcdsaP256Sha256(const std::vector<std::uint8_t>& publicKeyDer, std::string_view message,
@@ -105,8 +74,8 @@ bool VerifyEcdsaP256Sha256(const std::vector<std::uint8_t>& publicKeyDer, std::s
     if (!point || !raw || !digest) {
         return false;
     }
-    Algorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
-    if (ecdsa.Get() == nullptr) {
+    const Algorithm ecdsa = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+    if (!ecdsa) {
         return false;
     }
     std::uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
@@ -114,7 +83,7 @@ bool VerifyEcdsaP256Sha256(const std::vector<std::uint8_t>& publicKeyDer, std::s
     std::memcpy(blob, &header, sizeof header);
     std::memcpy(blob + sizeof header, point->data(), point->size());
     KeyHandle key;
-    if (!Succeeded(BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Out(), blob,
+    if (!Succeeded(BCryptImportKeyPair(ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Put(), blob,
                                        sizeof blob, 0))) {
         return false;
     }

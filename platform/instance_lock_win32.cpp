@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/instance_lock.h"
+#include "platform/win32/handle.h"
 
 namespace plat {
 
@@ -13,16 +15,11 @@ namespace {
 
 class MutexLock final : public InstanceLock {
   public:
-    explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
-    ~MutexLock() override {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
+    explicit MutexLock(win::CHandle mutex) : mutex_(std::move(mutex)) {}
+    ~MutexLock() override { ReleaseMutex(mutex_.Get()); }
 
   private:
-    HANDLE mutex_;
+    win::CHandle mutex_;
 };
 
 std::wstring FolderKey(const std::wstring& folder) {
@@ -46,16 +43,15 @@ std::wstring FolderKey(const std::wstring& folder) {
 
 std::unique_ptr<InstanceLock> TryLockInstance(std::wstring_view name, const std::wstring& folder) {
     const std::wstring mutexName = L"Local\\" + std::wstring(name) + L"." + FolderKey(folder);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
-    if (mutex == nullptr) {
+    win::CHandle mutex(CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+    if (!mutex) {
         return nullptr;
     }
-    const DWORD wait = WaitForSingleObject(mutex, 0);
+    const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-        CloseHandle(mutex);
         return nullptr;
     }
-    return std::make_unique<MutexLock>(mutex);
+    return std::make_unique<MutexLock>(std::move(mutex));
 }
 
 }  // namespace plat

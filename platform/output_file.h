@@ -8,12 +8,16 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/unique_handle.h"
+
 namespace plat {
+
+// Closes a file descriptor, or a Windows HANDLE, as OutputFile keeps it.
+bool CloseOutputFile(std::intptr_t handle);
 
 class OutputFile {
   public:
     OutputFile() = default;
-    ~OutputFile() { Close(); }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -21,12 +25,11 @@ class OutputFile {
     bool Write(const char* data, std::size_t size);
     // False when the last writes could not be completed.
     bool Close();
-    bool IsOpen() const { return handle_ != kClosed; }
+    bool IsOpen() const { return static_cast<bool>(file_); }
 
   private:
     // A file descriptor, or a Windows HANDLE; -1 is invalid for both.
-    static constexpr std::intptr_t kClosed = -1;
-    std::intptr_t handle_ = kClosed;
+    UniqueHandle<std::intptr_t, CloseOutputFile, -1> file_;
 };
 
 }  // namespace plat

@@ -1,54 +1,29 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "platform/output_file.h"
+#include "platform/posix_fd.h"
 #include "platform/text.h"
 
 namespace plat {
 
+bool CloseOutputFile(std::intptr_t handle) { return ::close(static_cast<int>(handle)) == 0; }
+
 bool OutputFile::Create(const std::wstring& path) {
     Close();
-    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
+    UniqueFd fd(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     // Emptied only once it is ours.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
+    if (!fd || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd.Get(), 0) != 0) {
         return false;
     }
-    handle_ = fd;
+    file_.Reset(fd.Release());
     return true;
 }
 
 bool OutputFile::Write(const char* data, std::size_t size) {
-    if (!IsOpen()) {
-        return false;
-    }
-    while (size > 0) {
-        const ssize_t written = ::write(static_cast<int>(handle_), data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return IsOpen() && WriteAll(static_cast<int>(file_.Get()), data, size);
 }
 
-bool OutputFile::Close() {
-    if (!IsOpen()) {
-        return true;
-    }
-    const bool ok = ::close(static_cast<int>(handle_)) == 0;
-    handle_ = kClosed;
-    return ok;
-}
+bool OutputFile::Close() { return !IsOpen() || CloseOutputFile(file_.Release()); }
 
 }  // namespace plat

@@ -8,6 +8,8 @@ namespace {
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
+bool CloseOutputFile(std::intptr_t handle) { return CloseHandle(AsHandle(handle)) != FALSE; }
+
 bool OutputFile::Create(const std::wstring& path) {
     Close();
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -15,7 +17,7 @@ bool OutputFile::Create(const std::wstring& path) {
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    handle_ = reinterpret_cast<std::intptr_t>(file);
+    file_.Reset(reinterpret_cast<std::intptr_t>(file));
     return true;
 }
 
@@ -26,7 +28,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     while (size > 0) {
         const DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(AsHandle(handle_), data, part, &written, nullptr) || written == 0) {
+        if (!WriteFile(AsHandle(file_.Get()), data, part, &written, nullptr) || written == 0) {
             return false;
         }
         data += written;
@@ -35,13 +37,6 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     return true;
 }
 
-bool OutputFile::Close() {
-    if (!IsOpen()) {
-        return true;
-    }
-    const bool ok = CloseHandle(AsHandle(handle_)) != FALSE;
-    handle_ = kClosed;
-    return ok;
-}
+bool OutputFile::Close() { return !IsOpen() || CloseOutputFile(file_.Release()); }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/ini_text.h"
+#include "platform/posix_fd.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
@@ -23,38 +24,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         return std::nullopt;
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// An open file descriptor, closed when the object goes away.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    bool Valid() const { return fd_ >= 0; }
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // INI files come in UTF-8 (with or without a byte-order mark) or, marked by
@@ -199,20 +168,20 @@ bool WriteIniString(const std::wstring& section, const std::wstring& key, const 
     const std::string folder =
         slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.Valid()) {
+    const UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) {
         return false;
     }
     const std::string temp = ".sl" + std::to_string(getpid()) + ".tmp";
     bool written = false;
     {
-        const Descriptor out(openat(dir.Get(), temp.c_str(),
-                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!out.Valid()) {
+        const UniqueFd out(openat(dir.Get(), temp.c_str(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!out) {
             return false;
         }
-        written =
-            WriteAll(out.Get(), after) && (!exists || fchmod(out.Get(), info.st_mode & 07777) == 0);
+        written = WriteAll(out.Get(), after.data(), after.size()) &&
+                  (!exists || fchmod(out.Get(), info.st_mode & 07777) == 0);
     }
     if (!written || renameat(dir.Get(), temp.c_str(), dir.Get(), name.c_str()) != 0) {
         unlinkat(dir.Get(), temp.c_str(), 0);

@@ -7,10 +7,10 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 #include "updater/http.h"
 #include "updater/version_file.h"
 
@@ -18,15 +18,8 @@ namespace updater {
 
 namespace {
 
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
-
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+using CurlHandle = plat::UniqueHandle<CURL*, curl_easy_cleanup>;
+using Slist = plat::UniqueHandle<curl_slist*, curl_slist_free_all>;
 
 bool IsHostChar(wchar_t c) {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
@@ -176,7 +169,7 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     Exchange ex(sink);
     const std::string target = "http://" + plat::ToUtf8(parts.host) + EncodeObject(parts.object);
     Slist headers(curl_slist_append(nullptr, "Accept:"));
-    CURL* c = curl.get();
+    CURL* c = curl.Get();
     curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     curl_easy_setopt(c, CURLOPT_PORT, static_cast<long>(options.port));
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
@@ -184,7 +177,7 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 16L);
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Updater");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
     ex.idleLimit = std::chrono::milliseconds(

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/win32/handle.h"
 #include "updater/http.h"
 #include "updater/version_file.h"
 
@@ -23,28 +24,7 @@ namespace {
 // always from the server, never stored in a cache.
 constexpr DWORD kRequestFlags = 0xA4000000;
 
-class InternetHandle {
-  public:
-    explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) {
-            InternetCloseHandle(handle_);
-        }
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    void Reset(HINTERNET handle) {
-        if (handle_ != nullptr) {
-            InternetCloseHandle(handle_);
-        }
-        handle_ = handle;
-    }
-
-  private:
-    HINTERNET handle_;
-};
+using InternetHandle = plat::UniqueHandle<HINTERNET, InternetCloseHandle>;
 
 void SetTimeout(HINTERNET handle, DWORD option, unsigned ms) {
     DWORD value = ms;
@@ -66,18 +46,13 @@ void SetTimeouts(HINTERNET handle, const HttpOptions& options) {
 // (on another thread), and what it may still write to lives here. Left
 // alive when an exchange is given up with an operation pending.
 struct Completion {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    win::CHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     volatile LONG ok = 0;
     INTERNET_BUFFERSW piece{};
     DWORD available = 0;
     // Reads land here, not in the caller's buffer, which may be gone by the
     // time an abandoned read completes.
     std::vector<char> landing = std::vector<char>(std::max(kFileChunk, kTextChunk));
-    ~Completion() {
-        if (event != nullptr) {
-            CloseHandle(event);
-        }
-    }
 };
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
@@ -87,7 +62,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     auto* done = reinterpret_cast<Completion*>(context);
     // dwResult tells success; dwError may carry a byte count instead.
     done->ok = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult != 0 ? 1 : 0;
-    SetEvent(done->event);
+    SetEvent(done->event.Get());
 }
 
 // Everything of one exchange up to the body; the body is read by the caller
@@ -127,7 +102,7 @@ struct Exchange {
             return false;
         }
         pending = true;
-        while (WaitForSingleObject(done->event, sliceMs) != WAIT_OBJECT_0) {
+        while (WaitForSingleObject(done->event.Get(), sliceMs) != WAIT_OBJECT_0) {
             if (!alive()) {
                 return false;
             }
@@ -138,7 +113,7 @@ struct Exchange {
 
     // 200, another status, or kHttpInternetError.
     int Start(const std::wstring& url, const HttpOptions& options) {
-        if (done->event == nullptr) {
+        if (!done->event) {
             return kHttpInternetError;
         }
         const UrlParts parts = SplitHttpUrl(url);
@@ -172,7 +147,7 @@ struct Exchange {
             LowSpeedGuard::Clock::now() +
             std::chrono::milliseconds(options.connectTimeoutMs + options.sendTimeoutMs +
                                       options.receiveTimeoutMs);
-        ResetEvent(done->event);
+        ResetEvent(done->event.Get());
         if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) &&
             !Finish(100, [&] { return LowSpeedGuard::Clock::now() < deadline; })) {
             return kHttpInternetError;
@@ -204,7 +179,7 @@ struct Exchange {
             piece.dwStructSize = sizeof piece;
             piece.lpvBuffer = done->landing.data();
             piece.dwBufferLength = static_cast<DWORD>(std::min(most, done->landing.size()));
-            ResetEvent(done->event);
+            ResetEvent(done->event.Get());
             if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context)) {
                 // Nothing had arrived. A no-wait read that completes later
                 // fills nothing and leaves the length as it was asked: its
@@ -222,7 +197,7 @@ struct Exchange {
             // Nothing now: the end, or nothing yet. What is available tells
             // them apart: 0 only at the end.
             done->available = 0;
-            ResetEvent(done->event);
+            ResetEvent(done->event.Get());
             if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
                 if (done->available == 0) {
                     return Piece::kEnd;

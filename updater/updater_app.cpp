@@ -10,6 +10,7 @@
 
 #include "common/profile_keys.h"
 #include "common/version.h"
+#include "platform/environment.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "updater/version_file.h"
@@ -17,19 +18,6 @@
 namespace updater {
 
 namespace {
-
-std::optional<long> EnvNumber(const char* name, long low, long high) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::vector<std::int32_t> Parsed(const std::wstring& text) {
     const VersionNumbers numbers = ParseVersion(text);
@@ -56,10 +44,10 @@ bool IsPartialFileName(std::wstring_view name) {
 
 RetryPolicy RetryPolicyFromEnvironment() {
     RetryPolicy policy;
-    if (const auto attempts = EnvNumber("SL_UPDATER_ATTEMPTS", 1, 20)) {
+    if (const auto attempts = plat::EnvNumber("SL_UPDATER_ATTEMPTS", 1, 20)) {
         policy.attempts = static_cast<int>(*attempts);
     }
-    if (const auto pause = EnvNumber("SL_UPDATER_RETRY_PAUSE_MS", 0, 600000)) {
+    if (const auto pause = plat::EnvNumber("SL_UPDATER_RETRY_PAUSE_MS", 0, 600000)) {
         policy.firstPause = std::chrono::milliseconds(*pause);
     }
     return policy;
@@ -67,11 +55,11 @@ RetryPolicy RetryPolicyFromEnvironment() {
 
 HttpOptions HttpOptionsFromEnvironment() {
     HttpOptions options;
-    if (const auto timeout = EnvNumber("SL_UPDATER_TIMEOUT_MS", 100, 600000)) {
+    if (const auto timeout = plat::EnvNumber("SL_UPDATER_TIMEOUT_MS", 100, 600000)) {
         options.connectTimeoutMs = options.sendTimeoutMs = options.receiveTimeoutMs =
             static_cast<unsigned>(*timeout);
     }
-    if (const auto window = EnvNumber("SL_UPDATER_LOW_SPEED_MS", 100, 600000)) {
+    if (const auto window = plat::EnvNumber("SL_UPDATER_LOW_SPEED_MS", 100, 600000)) {
         options.lowSpeedWindowMs = static_cast<unsigned>(*window);
     }
     return options;

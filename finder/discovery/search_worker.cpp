@@ -6,6 +6,7 @@
 
 #include "finder/discovery/discovery.h"
 #include "finder/discovery/search_log.h"
+#include "platform/environment.h"
 
 using namespace discovery;
 
@@ -82,16 +83,8 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
 }
 
 std::chrono::milliseconds SearchLimitFromEnvironment() {
-    const char* text = std::getenv("SL_SEARCH_LIMIT_MS");
-    if (text == nullptr || *text == '\0') {
-        return kSearchLimit;
-    }
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 100 || value > 600000) {
-        return kSearchLimit;
-    }
-    return std::chrono::milliseconds(value);
+    const auto value = plat::EnvNumber("SL_SEARCH_LIMIT_MS", 100, 600000);
+    return value ? std::chrono::milliseconds(*value) : kSearchLimit;
 }
 
 unsigned SearchThreadProc(ISearchHost* host) {
