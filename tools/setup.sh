@@ -51,10 +51,16 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # Wine takes its ANSI code page from LC_ALL; the glibc locale must exist as
-# well, or Japanese file names and arguments are read as ASCII.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+# well, or Japanese file names and arguments are read as ASCII. It is listed
+# in /etc/locale.gen, so that a later locale-gen (the locales package runs it
+# when it is installed or upgraded) keeps it.
+if ! grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+  echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
 fi
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  locale-gen >/dev/null 2>&1 || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' || { echo "setup: the ja_JP.UTF-8 locale could not be made" >&2; exit 1; }
 
 # The tests start their own proxy inside the test LAN; none runs on the host.
 if command -v systemctl >/dev/null 2>&1; then

@@ -30,6 +30,19 @@ build() {
   cmake --build --preset "$1" -j "$(nproc)" || return 1
 }
 
+failed=()
+
+# Every C++ file as clang-format (the repository's .clang-format) makes it.
+t=$(date +%s); say "formatting"
+unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
+  clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || echo "$f"
+done)
+if [ -n "$unformatted" ]; then
+  printf 'not as clang-format makes it: %s\n' $unformatted
+  failed+=("formatting")
+fi
+mark formatting "$t"
+
 world_windows_build
 t=$(date +%s); say "build"
 presets=(linux linux-asan linux-tsan windows)
@@ -59,7 +72,6 @@ mark "test releases" "$t"
 export SL_REQUIRE_LAN=1 SL_SCREENSHOT_DIR="$root/out/screenshots"
 mkdir -p "$SL_SCREENSHOT_DIR"
 
-failed=()
 suite() {
   local name=$1; shift
   local t; t=$(date +%s)

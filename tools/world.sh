@@ -61,6 +61,9 @@ world_up() {
   [ -s "$world_dir/display" ] || world_die "Xvfb did not start"
   export DISPLAY=":$(cat "$world_dir/display")"
 
+  # The shell itself would warn about a locale it cannot load: make sure first.
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' ||
+    world_die "the ja_JP.UTF-8 locale is missing (run tools/setup.sh)"
   "$world_root/tools/wineenv.sh" prepare "$SL_NS_PC" "$world_dir/wine" "$SL_WINE_ARCH" ||
     world_die "Wine prefix failed"
   world_check_wine
