@@ -318,6 +318,24 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Release& r) { r.version.erase(r.version.find("Signature=")); }, 0},
         Tampering{"SignatureOfAnotherKey", [](Release& r) { r.version = r.otherKeyVersion; }, 0},
         Tampering{"SignatureNotTheLastLine", [](Release& r) { r.version += "Extra=1\n"; }, 0},
+        // Signed, but not the installer's hash: it differs in its last digit only.
+        Tampering{"Sha256DiffersInItsLastDigit",
+                  [](Release& r) {
+                      r.version.erase(r.version.find("Signature="));
+                      const auto last = r.version.find("SHA256=") + 7 + 63;
+                      r.version[last] = r.version[last] == '0' ? '1' : '0';
+                      r.version = testsupport::Signed(r.version, r.key);
+                  },
+                  1},
+        // A signed file that vouches for no installer.
+        Tampering{"Sha256LineMissing",
+                  [](Release& r) {
+                      r.version.erase(r.version.find("Signature="));
+                      const auto line = r.version.find("SHA256=");
+                      r.version.erase(line, r.version.find('\n', line) + 1 - line);
+                      r.version = testsupport::Signed(r.version, r.key);
+                  },
+                  0},
         // Upper-case hex, signed as it stands: still refused.
         Tampering{"Sha256Malformed",
                   [](Release& r) {
