@@ -9,7 +9,7 @@
 # runs curl and every Updater once), so one noisy run moves nothing.
 #
 #   tools/inlan.sh tools/bench_updater.sh [ROUNDS]      (default 5)
-#   SL_BENCH_LINKS="lan 2mbit 20mbit"   SL_BENCH_LAN_MIB=64
+#   SL_BENCH_LINKS="lan 2mbit 20mbit"   SL_BENCH_LAN_MIB=256   SL_BENCH_VERBOSE=1
 #
 # The Updater's download time is its run minus a run that fetches the
 # version file and finds nothing to do (start-up, which under Wine is most of
@@ -22,7 +22,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rounds="${1:-5}"
 links=(${SL_BENCH_LINKS:-lan 2mbit 20mbit})
-lan_mib="${SL_BENCH_LAN_MIB:-64}"
+lan_mib="${SL_BENCH_LAN_MIB:-256}"
 site_bin="${SL_TOOLS_DIR:-$root/build/linux/bin}/update_site"
 native_bin="$root/dist/linux/Updater"
 native_signed="$root/build/linux/bin/signed/Updater"
@@ -112,12 +112,14 @@ for link in "${links[@]}"; do
     start=$(now)
     curl -s -o "$work/curl.bin" "$url"
     curl_times+=("$(elapsed "$start" "$(now)")")
+    [ -z "${SL_BENCH_VERBOSE:-}" ] || echo "  $link curl: ${curl_times[-1]} s" >&2
     for v in "${variants[@]}"; do
       IFS='|' read -r label program runner <<<"$v"
       if [[ "$label" == *signed ]]; then signed_version "$(dirname "$program")/update_key.pem"; else unsigned_version; fi
       fixed=$(one_run 9.0.0.0 "$program" "$runner")
       whole=$(one_run 0.0.0.0 "$program" "$runner")
       times[$label]+="$(awk -v a="$whole" -v f="$fixed" 'BEGIN { printf "%.3f", a - f }') "
+      [ -z "${SL_BENCH_VERBOSE:-}" ] || echo "  $link $label: whole $whole s, nothing to do $fixed s" >&2
     done
     echo "  $link: round $round of $rounds" >&2
   done
