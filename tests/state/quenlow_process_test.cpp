@@ -62,12 +62,8 @@ class QuenlowTest : public ::testing::Test {
         if (kUnderWine) {
             SL_REQUIRE_WINE();
         }
-        if (!fs::exists(Program())) {
-            if (testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {
-                FAIL() << "missing " << Program();
-            }
-            GTEST_SKIP() << "not built: " << Program();
-        }
+        SL_REQUIRE_WORLD(fs::exists(Program()), "missing " << Program(),
+                         "not built: " << Program());
     }
 
     // Copies the program into folder and runs it there with args.
@@ -239,12 +235,7 @@ fs::path WindowsProgram() {
 // program that needs only system DLLs and asks for administrator rights.
 TEST(QuenlowImage, ConsoleProgramForAdministrators) {
     const fs::path exe = WindowsProgram();
-    if (!fs::exists(exe)) {
-        if (testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {
-            FAIL() << "missing " << exe;
-        }
-        GTEST_SKIP() << "not built: " << exe;
-    }
+    SL_REQUIRE_WORLD(fs::exists(exe), "missing " << exe, "not built: " << exe);
     const auto image = petest::ReadPeImage(ReadFile(exe));
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->machine, 0x14c);

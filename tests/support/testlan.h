@@ -48,22 +48,22 @@ std::vector<std::string> UnderWine(std::vector<std::string> argv);
 
 }  // namespace testsupport
 
-#define SL_REQUIRE_TEST_LAN()                                                \
-    do {                                                                     \
-        if (!::testsupport::InTestLan()) {                                   \
-            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {  \
-                FAIL() << "not inside the test LAN";                         \
-            }                                                                \
-            GTEST_SKIP() << "needs the test LAN: run through tools/test.sh"; \
-        }                                                                    \
+// Skips the test when the world it needs is not there, or fails it where the
+// test command requires that world (SL_REQUIRE_LAN=1).
+#define SL_REQUIRE_WORLD(ready, missing, skipped)                           \
+    do {                                                                    \
+        if (!(ready)) {                                                     \
+            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") { \
+                FAIL() << missing;                                          \
+            }                                                               \
+            GTEST_SKIP() << skipped;                                        \
+        }                                                                   \
     } while (0)
 
+#define SL_REQUIRE_TEST_LAN()                                               \
+    SL_REQUIRE_WORLD(::testsupport::InTestLan(), "not inside the test LAN", \
+                     "needs the test LAN: run through tools/test.sh")
+
 #define SL_REQUIRE_WINE()                                                             \
-    do {                                                                              \
-        if (!::testsupport::WineReady()) {                                            \
-            if (::testsupport::Env("SL_REQUIRE_LAN").value_or("") == "1") {           \
-                FAIL() << "Wine is not prepared for this run";                        \
-            }                                                                         \
-            GTEST_SKIP() << "needs the run's Wine prefix: run through tools/test.sh"; \
-        }                                                                             \
-    } while (0)
+    SL_REQUIRE_WORLD(::testsupport::WineReady(), "Wine is not prepared for this run", \
+                     "needs the run's Wine prefix: run through tools/test.sh")
