@@ -75,7 +75,8 @@ start_device "$SL_RUN-shelf" --name "バックアップ{i}" --max-delay-ms 800
 
 site_tree="$releases/1.0.0.1/site"
 search_path=installer/solberio/search
-ip netns exec "$SL_NS_SITE" "$tools_bin/update_site" --listen "$SL_SITE_ADDR:80" \
+# The site sends at 500 KB/s, as a real connection delivers a body: over time.
+ip netns exec "$SL_NS_SITE" "$tools_bin/update_site" --listen "$SL_SITE_ADDR:80" --rate 500000 \
   --version-file "$site_tree/$search_path/latestversion.ini" \
   --installer-path "/$search_path/1.0.0.1/slwintool_set_up.exe" \
   --installer-file "$site_tree/$search_path/1.0.0.1/slwintool_set_up.exe" \
