@@ -138,6 +138,17 @@ std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::stri
     return std::nullopt;
 }
 
+// The first line of the section that names key; nullopt when none does.
+std::optional<std::size_t> FindKeyLine(const std::vector<Line>& lines, const SectionSpan& span,
+                                       std::string_view key) {
+    for (std::size_t i = span.header + 1; i < span.end; ++i) {
+        if (!Trim(lines[i].text).empty() && SameName(SplitEntry(lines[i].text).name, key)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string_view StripQuotes(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
@@ -166,19 +177,12 @@ std::string SetValueInBody(std::string_view fileText, std::string_view section,
         out.append(key).append("=").append(value).append(eol);
         return out;
     }
-    for (std::size_t i = span->header + 1; i < span->end; ++i) {
-        if (Trim(lines[i].text).empty()) {
-            continue;
-        }
-        const Entry entry = SplitEntry(lines[i].text);
-        if (!SameName(entry.name, key)) {
-            continue;
-        }
+    if (const auto i = FindKeyLine(lines, *span, key)) {
         // The key keeps the spelling it has in the file; the line keeps its
         // own line end.
-        const Line& line = lines[i];
+        const Line& line = lines[*i];
         out.assign(fileText.substr(0, line.begin));
-        out.append(entry.name).append("=").append(value);
+        out.append(SplitEntry(line.text).name).append("=").append(value);
         out.append(fileText.substr(line.begin + line.text.size()));
         return out;
     }
@@ -198,24 +202,16 @@ std::optional<std::string> FindValue(std::string_view fileText, std::string_view
                                      std::string_view key) {
     const auto lines = SplitLines(WithoutBom(fileText));
     const auto span = FindSection(lines, section);
-    if (!span) {
+    const auto i = span ? FindKeyLine(lines, *span, key) : std::nullopt;
+    if (!i) {
         return std::nullopt;
     }
-    for (std::size_t i = span->header + 1; i < span->end; ++i) {
-        if (Trim(lines[i].text).empty()) {
-            continue;
-        }
-        const Entry entry = SplitEntry(lines[i].text);
-        if (!SameName(entry.name, key)) {
-            continue;
-        }
-        // The first line of that name decides, even one without a value.
-        if (!entry.value) {
-            return std::nullopt;
-        }
-        return std::string(StripQuotes(*entry.value));
+    // The first line of that name decides, even one without a value.
+    const Entry entry = SplitEntry(lines[*i].text);
+    if (!entry.value) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return std::string(StripQuotes(*entry.value));
 }
 
 std::string SetValue(std::string_view fileText, std::string_view section, std::string_view key,

@@ -56,12 +56,7 @@ bool BodySink::Idle(Clock::time_point now) {
     if (Decided()) {
         return false;
     }
-    if (guard_ && !guard_->Allows(total_, now)) {
-        Decide(kHttpInternetError);
-        Abandon();
-        return false;
-    }
-    return true;
+    return !guard_ || guard_->Allows(total_, now) || Stop(kHttpInternetError);
 }
 
 int BodySink::End() {
@@ -72,10 +67,7 @@ int BodySink::End() {
 }
 
 int BodySink::Fail() {
-    if (!Decided()) {
-        Decide(kHttpInternetError);
-        Abandon();
-    }
+    Stop(kHttpInternetError);
     return Result();
 }
 
@@ -156,12 +148,7 @@ bool FileSink::Store(const char* data, std::size_t size) {
             return false;
         }
     }
-    if (beyond) {
-        Decide(kHttpLengthMismatch);
-        Abandon();
-        return false;
-    }
-    return true;
+    return !beyond || Stop(kHttpLengthMismatch);
 }
 
 int FileSink::Finish() {

@@ -93,6 +93,14 @@ class BodySink {
             result_ = result;
         }
     }
+    // Ends the body with `result`, letting go of what was kept; false.
+    bool Stop(int result) {
+        if (!result_) {
+            result_ = result;
+            Abandon();
+        }
+        return false;
+    }
     bool Decided() const { return result_.has_value(); }
     std::uint64_t total_ = 0;
 

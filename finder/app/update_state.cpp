@@ -81,14 +81,11 @@ bool CTobrelApp::RefreshProfile() {
         return false;
     }
     plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion, m_strProfilePath);
-    if (plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity, m_strProfilePath)
-            .empty()) {
-        plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
-    }
-    if (plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"", kVersionCapacity,
-                            m_strProfilePath)
-            .empty()) {
-        plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
+    for (const wchar_t* key : {kPassedVersion, kDownloadedVersion}) {
+        if (plat::ReadIniString(kUpdateSection, key, L"", kVersionCapacity, m_strProfilePath)
+                .empty()) {
+            plat::WriteIniString(kUpdateSection, key, kNoVersion, m_strProfilePath);
+        }
     }
     return true;
 }
@@ -98,12 +95,12 @@ bool CTobrelApp::IsInstallerPending() {
         return false;
     }
     m_strInstallerPath = plat::JoinPath(m_strAppDir, kInstallerFileName);
-    m_strCurrentVersion = plat::ReadIniString(kUpdateSection, kCurrentVersion, L"",
-                                              kVersionCapacity, m_strProfilePath);
-    m_strPassedVersion = plat::ReadIniString(kUpdateSection, kPassedVersion, L"", kVersionCapacity,
-                                             m_strProfilePath);
-    m_strDownloadedVersion = plat::ReadIniString(kUpdateSection, kDownloadedVersion, L"",
-                                                 kVersionCapacity, m_strProfilePath);
+    const auto version = [&](const wchar_t* key) {
+        return plat::ReadIniString(kUpdateSection, key, L"", kVersionCapacity, m_strProfilePath);
+    };
+    m_strCurrentVersion = version(kCurrentVersion);
+    m_strPassedVersion = version(kPassedVersion);
+    m_strDownloadedVersion = version(kDownloadedVersion);
     if (!plat::PathExists(m_strInstallerPath)) {
         return false;
     }
