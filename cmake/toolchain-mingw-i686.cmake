@@ -1,17 +1,5 @@
-# 32-bit Windows programs from the mingw-w64 cross compiler, statically linked,
-# run through Wine when CTest needs to start them.
-set(CMAKE_SYSTEM_NAME Windows)
+# The shipped 32-bit Windows programs.
+set(SL_MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include("${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake")

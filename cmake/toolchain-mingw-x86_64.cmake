@@ -1,17 +1,6 @@
 # 64-bit builds of the Windows programs, for running the Windows suites on
 # hosts whose Wine cannot start 32-bit programs. The shipped programs are 32-bit.
-set(CMAKE_SYSTEM_NAME Windows)
+set(SL_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include("${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake")
