@@ -39,4 +39,8 @@ class ISearchHost {
     // multicast probe; read once by the worker as it starts. None unless the
     // host has some.
     virtual std::vector<std::wstring> SearchTargets() { return {}; }
+
+    // How many local IPv4 addresses (loopback aside) the search found, told
+    // before its first probe; 0 means the machine is not on a network.
+    virtual void NoteLocalAddresses(std::size_t count) { (void)count; }
 };

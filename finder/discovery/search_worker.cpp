@@ -133,6 +133,7 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
     net.Startup();
     std::vector<std::wstring> addresses;
     GetLocalIPv4Addresses(net, addresses);
+    host->NoteLocalAddresses(addresses.size());
     SearchSummary ownSummary;
     SearchSummary& said = summary != nullptr ? *summary : ownSummary;
     said.localAddresses = addresses;
