@@ -100,6 +100,11 @@ up() {
   ip netns exec "$SL_RUN-rt" sysctl -qw net.ipv4.ip_forward=1
   ip -n "$SL_RUN-pc" route add 10.77.0.0/16 via 198.18.0.254
   make_host dev3 3:10.77.1.1/16
+  # The router hands all of 10.77.1.0/24 to dev3, so that a search of that
+  # range makes one neighbour entry instead of 254 (the kernel's neighbour
+  # table is shared by every namespace on the machine); dev3 drops what is
+  # not its own.
+  ip -n "$SL_RUN-rt" route add 10.77.1.0/24 via 10.77.1.1
   # Read by every process started in the pc namespace (ip netns exec
   # bind-mounts it over /etc/hosts); removed with the run.
   mkdir -p "/etc/netns/$SL_RUN-pc"

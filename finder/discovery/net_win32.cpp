@@ -23,6 +23,9 @@ sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port) {
 
 SOCKET Native(SocketId socket) { return static_cast<SOCKET>(socket); }
 
+// SIO_UDP_CONNRESET, which not every SDK header names.
+constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
+
 class WinsockNetwork final : public INetwork {
   public:
     void Startup() override {
@@ -120,7 +123,18 @@ class WinsockNetwork final : public INetwork {
 
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {
         const sockaddr_in sa = Endpoint(address, port);
-        return bind(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+        const bool bound =
+            bind(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+        if (address == INADDR_ANY) {
+            // The socket the system routes sends to single hosts: a host
+            // without the port answers with an ICMP error, which Winsock
+            // would report as a failed receive. Such a host is simply silent.
+            BOOL report = FALSE;
+            DWORD returned = 0;
+            WSAIoctl(Native(socket), kUdpConnReset, &report, sizeof report, nullptr, 0, &returned,
+                     nullptr, nullptr);
+        }
+        return bound;
     }
 
     bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,
