@@ -11,8 +11,16 @@
 # pipe), the end of the process after the last answer, and its peak memory
 # (/usr/bin/time -v).
 #
+# A "routed" run puts 250 devices in a /22 behind the LAN's router (one hop
+# further, 10.77.3.1), where no multicast reaches, and has slfind and the
+# finder's search under Wine probe the range (slfind 10.77.4.0/22): devices
+# found, the time from the first to the last probe (1,022 addresses at most
+# 1,000 a second; devices sit at the range's first and last addresses, so
+# their records show the span), and the end of the search after the last
+# answer.
+#
 #   tools/bench_discovery.sh [COUNTS...]     (default: 50 250)
-#   SL_BENCH_TARGETS="native wine burst slfind" (default: all four)
+#   SL_BENCH_TARGETS="native wine burst slfind routed" (default: all five)
 #
 # Inside a test LAN (SL_RUN and SL_TESTLAN set, as tools/test.sh exports
 # them) it adds its own hosts to it; otherwise it brings up a LAN of its own
@@ -27,7 +35,7 @@ counts=("$@")
 bin=${SL_TOOLS_DIR:-$here/build/linux/bin}
 winbin=${SL_WINDOWS_TOOLS_DIR:-$here/build/windows/bin}
 slfind=${SL_SLFIND:-$here/dist/linux/slfind}
-targets=(${SL_BENCH_TARGETS:-native wine burst slfind})
+targets=(${SL_BENCH_TARGETS:-native wine burst slfind routed})
 [ -x "$bin/sl_search" ] && [ -x "$bin/sl_simdevice" ] && [ -x "$slfind" ] || {
   echo "bench: build the linux preset first" >&2; exit 1; }
 
@@ -42,6 +50,8 @@ work=$(mktemp -d /tmp/sl_bench.XXXXXX)
 cleanup() {
   "$SL_TESTLAN" drop bsearch >/dev/null 2>&1 || true
   "$SL_TESTLAN" drop bdev >/dev/null 2>&1 || true
+  ip -n "$SL_RUN-rt" route del 10.77.4.0/22 >/dev/null 2>&1 || true
+  "$SL_TESTLAN" drop brdev >/dev/null 2>&1 || true
   [ "$own_lan" = 1 ] && "$SL_TESTLAN" down "$SL_RUN" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -115,6 +125,7 @@ for n in "${counts[@]}"; do
   for ((i = 1; i <= n; i++)); do addresses+=(--address "198.18.81.$i"); done
 
   for target in "${targets[@]}"; do
+    [ "$target" = routed ] && continue
     delay=3000
     if [ "$target" = burst ]; then delay=0; fi
     if [ "$target" = wine ]; then
@@ -154,3 +165,74 @@ for n in "${counts[@]}"; do
     fi
   done
 done
+
+# ---- Routed /22 ----------------------------------------------------------
+# report_routed LABEL FOUND RECORD END_MS_AFTER_LAST_ANSWER
+report_routed() {
+  local label=$1 found=$2 record=$3 end_after=$4 span answered reached
+  span=$(grep '"event":"probe"' "$record" | sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p' |
+         sort -n | awk 'NR==1{a=$1} {b=$1} END{if (NR) print b-a}')
+  answered=$(grep '"event":"answer"' "$record" | grep -c '"ok":true' || true)
+  reached=$(grep '"event":"probe"' "$record" | sed -n 's/.*"dst":"\([^"]*\)".*/\1/p' | sort -u | wc -l)
+  printf '%-24s found %d of %d answering (probes reached %d); probes first->last %s ms; end after last answer %s ms\n' \
+    "$label" "$found" "$answered" "$reached" "${span:-?}" "${end_after:-?}"
+  if [ -n "${SL_BENCH_VERBOSE:-}" ]; then
+    printf '%s\n' "${raddrs[@]}" |
+      grep -vxF -f <(grep '"event":"probe"' "$record" | sed -n 's/.*"dst":"\([^"]*\)".*/\1/p') | head || true
+  fi
+}
+
+last_answer_ms() {
+  grep '"event":"answer"' "$1" | sed -n 's/.*"t_ms":\([0-9]*\).*/\1/p' | sort -n | tail -1
+}
+
+if [[ " ${targets[*]} " == *" routed "* ]]; then
+  routed=250
+  raddrs=()
+  for ((i = 0; i < routed; i++)); do
+    off=$((1 + (i * 1021 + (routed - 1) / 2) / (routed - 1)))
+    raddrs+=("10.77.$((4 + off / 256)).$((off % 256))")
+  done
+  # The /22 lies behind one more hop (10.77.3.1), as a network behind a
+  # second router does, so the LAN's router needs no neighbour entry per
+  # probed address (the kernel's table is shared by every namespace).
+  "$SL_TESTLAN" host brdev 3:10.77.3.1/16 >/dev/null
+  for a in "${raddrs[@]}"; do echo "addr add $a/32 dev eth1"; done | ip -n "$SL_RUN-brdev" -batch -
+  ip -n "$SL_RUN-rt" route add 10.77.4.0/22 via 10.77.3.1
+  rargs=()
+  for a in "${raddrs[@]}"; do rargs+=(--address "$a"); done
+  for front in slfind wine; do
+    if [ "$front" = wine ] && { [ "${SL_WINE:-}" != 1 ] || [ ! -f "$winbin/sl_search.exe" ]; }; then
+      echo "$(printf '%-24s' "routed wine, $routed")" skipped: no Wine prefix for this run
+      continue
+    fi
+    record="$work/routed-$front.jsonl"
+    out="$work/routed-$front.out"
+    rm -f "$work/ready"
+    timeout 60 ip netns exec "$SL_RUN-brdev" "$bin/sl_simdevice" "${rargs[@]}" --name "Far-{i}" \
+      --max-delay-ms 3000 --seed 22 --record "$record" --ready "$work/ready" --time-limit 40 &
+    sim=$!
+    for _ in $(seq 100); do [ -f "$work/ready" ] && break; sleep 0.05; done
+    if [ "$front" = slfind ]; then
+      (cd "$work" && timeout 60 ip netns exec "$SL_RUN-pc" "$slfind" --json 10.77.4.0/22 | perl -MTime::HiRes=time -ne \
+        'printf "%.1f\t%s", time() * 1000, $_; END { printf "%.1f\tEND\n", time() * 1000 }') > "$out"
+    else
+      (cd "$work" && timeout 60 ip netns exec "$SL_RUN-pc" "${SL_WINE_CMD:-wine}" "$winbin/sl_search.exe" \
+        --target 10.77.4.0/22) > "$out"
+    fi
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    la=$(last_answer_ms "$record")
+    if [ "$front" = slfind ]; then
+      found=$(grep -c '"address":"10.77.' "$out" || true)
+      end_t=$(grep 'END$' "$out" | cut -f1)
+      after=$(awk -v e="$end_t" -v l="$la" 'BEGIN { if (e != "" && l != "") printf "%.0f", e - l }')
+      report_routed "routed slfind, $routed" "$found" "$record" "$after"
+    else
+      found=$(awk -F'\t' '$1=="device" && index($4, "10.77.")==1' "$out" | wc -l)
+      after=$(awk -F'\t' -v l="$la" '$1=="start"{sm=$2; sw=$3} $1=="end"{em=$2}
+        END { if (l != "") printf "%.0f", (sw + em - sm) - l }' "$out")
+      report_routed "routed wine, $routed" "$found" "$record" "$after"
+    fi
+  done
+fi

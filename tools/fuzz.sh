@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets, each for a bounded time.
-#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery, ini
+#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery, targets, ini
 # Each target is one block in sources_of; builds go to build/fuzz/.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build/fuzz"
-all_targets=(updater discovery ini)
+all_targets=(updater discovery targets ini)
 
 # sources_of TARGET: sets sources, libs and seeds for TARGET.
 sources_of() {
@@ -27,6 +27,12 @@ sources_of() {
       sources=("$root/tests/fuzz/parse_server_header_fuzz.cpp" "$root/finder/discovery/discovery.cpp"
                "$root/platform/text.cpp" "$root/platform/text_posix.cpp")
       seeds="$root/tests/fuzz/corpus/server_header"
+      ;;
+    targets)
+      sources=("$root/tests/fuzz/search_targets_fuzz.cpp" "$root/finder/discovery/search_targets.cpp"
+               "$root/finder/discovery/discovery.cpp" "$root/platform/text.cpp"
+               "$root/platform/text_posix.cpp")
+      seeds="$root/tests/fuzz/corpus/search_targets"
       ;;
     *) return 1 ;;
   esac

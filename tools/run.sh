@@ -4,7 +4,9 @@
 # with a throw-away key), brings up the test LAN with a few simulated storage
 # devices and the simulated update site serving the 1.0.0.1 site tree,
 # installs 1.0.0.0 silently with its setup program, starts the installed
-# finder under Wine on a virtual display, prints the devices it lists and the
+# finder under Wine on a virtual display (with a remembered search target in
+# its search.ini naming a device behind the LAN's router, which the multicast
+# probe never reaches), prints the devices it lists and the
 # update state its Updater leaves, saves a screenshot of its window, and
 # takes everything down again. Nothing is sent on the machine's own network.
 #
@@ -72,6 +74,8 @@ start_device() {
 start_device "$SL_NS_DEV1" --name "ストレージ一号" --max-delay-ms 800
 start_device "$SL_NS_DEV2" --name "経理部NAS" --max-delay-ms 800
 start_device "$SL_RUN-shelf" --name "バックアップ{i}" --max-delay-ms 800
+# Behind the router: found only through a search target.
+start_device "$SL_NS_DEV3" --name "支店NAS" --max-delay-ms 800
 
 site_tree="$releases/1.0.0.1/site"
 search_path=installer/solberio/search
@@ -99,6 +103,11 @@ ls "$install" | sed 's/^/   /'
 
 uictl() { in_pc "$SL_WINE_CMD" "$SL_WINDOWS_TOOLS_DIR/sl_uictl.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
+# A remembered target, as 検索先を指定... keeps it: the branch office's
+# device on the routed segment, by its host name.
+printf '[Search]\r\nTargets=%s\r\n' "$SL_DEV3_NAME" >"$install/search.ini"
+echo "== remembered search target (search.ini): $SL_DEV3_NAME ($SL_DEV3_ADDR, behind the router $SL_RT_ADDR)"
+
 say "starting the installed finder"
 (cd "$install" && in_pc "$SL_WINE_CMD" "$install/ソルベリオ Windows Tool.exe" \
   >"$SL_WORLD_DIR/finder.out" 2>&1) &
@@ -119,8 +128,11 @@ uictl rows @finder | while IFS=$'\t' read -r name address; do
   printf '  %-16s %s\n' "$address" "$name"
 done
 echo
-echo "The same search with slfind --json, natively:"
-in_pc "$root/dist/linux/slfind" --json | sed 's/^/  /'
+echo "The same search with slfind --json $SL_DEV3_NAME, natively:"
+in_pc "$root/dist/linux/slfind" --json "$SL_DEV3_NAME" | sed 's/^/  /'
+echo
+echo "Without a target the multicast probe reaches the pc's own segments only:"
+in_pc "$root/dist/linux/slfind" | sed 's/^/  /'
 echo
 
 shot="$screenshot_dir/run.png"

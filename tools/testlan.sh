@@ -16,11 +16,13 @@
 #                                2mbit), random loss, or TCP only from ADDR
 #
 # Segments: 1 is 198.18.0.0/16, 2 is 198.19.0.0/16 (the range set aside for
-# benchmark networks). The bridges br1 and br2 live in RUN-sw. The pc
-# and the proxy resolve the site and its mirror by name through
-# /etc/netns/RUN-NS/hosts
-# (which ip netns exec mounts over /etc/hosts); an HTTP proxy host waits on
-# segment 1 for a test to start its proxy.
+# benchmark networks), both on the pc. Segment 3, 10.77.0.0/16, lies behind
+# the router RUN-rt (198.18.0.254 on segment 1, 10.77.0.1 on segment 3, IPv4
+# forwarding on, no multicast routing): only unicast crosses it. The bridges
+# br1, br2 and br3 live in RUN-sw. The pc has a hosts file of its own
+# (/etc/netns/RUN-pc/hosts, which ip netns exec mounts over /etc/hosts)
+# naming the update site, its mirror and segment-3 hosts; the proxy host
+# (where a test starts its HTTP proxy) resolves the site and mirror the same way.
 set -euo pipefail
 
 die() { echo "testlan: $*" >&2; exit 1; }
@@ -36,11 +38,15 @@ attach() {
   local ns=$1 ifname=$2 seg=$3 addr=$4 host=${1#"$SL_RUN"-}
   local peer="${host:0:8}-${ifname}"
   [ ${#peer} -le 15 ] || die "interface name $peer too long"
-  case "$seg" in 1|2) ;; *) die "segment $seg: 1 or 2" ;; esac
+  case "$seg" in 1|2|3) ;; *) die "segment $seg: 1, 2 or 3" ;; esac
   ip link add "$ifname" netns "$ns" type veth peer name "$peer" netns "$SL_RUN-sw"
   ip -n "$SL_RUN-sw" link set "$peer" master "br$seg" up
   ip -n "$ns" addr add "$addr" dev "$ifname"
   ip -n "$ns" link set "$ifname" up
+  # A host on the routed segment reaches the others through the router.
+  if [ "$seg" = 3 ] && [ "$host" != rt ]; then
+    ip -n "$ns" route replace default via 10.77.0.1
+  fi
 }
 
 # make_host NAME SEG:ADDR/LEN ...
@@ -54,7 +60,7 @@ make_host() {
   ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 || true
   local k=1 entry
   for entry in "$@"; do
-    [[ "$entry" =~ ^([12]):([0-9.]+/[0-9]+)$ ]] || die "address '$entry': SEG:ADDR/LEN"
+    [[ "$entry" =~ ^([123]):([0-9.]+/[0-9]+)$ ]] || die "address '$entry': SEG:ADDR/LEN"
     attach "$ns" "eth$k" "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
     k=$((k + 1))
   done
@@ -79,6 +85,12 @@ export SL_NS_PROXY=$SL_RUN-proxy
 export SL_PROXY_ADDR=198.18.0.3
 export SL_SITE_NAME=updates.solberio.test
 export SL_MIRROR_NAME=mirror.solberio.test
+export SL_NS_RT=$SL_RUN-rt
+export SL_NS_DEV3=$SL_RUN-dev3
+export SL_RT_ADDR=198.18.0.254
+export SL_DEV3_ADDR=10.77.1.1
+export SL_DEV3_NAME=dev3.routed.test
+export SL_PC_HOSTS=/etc/netns/$SL_RUN-pc/hosts
 export SL_TESTLAN=$(readlink -f "$0")
 ENV
 }
@@ -88,7 +100,7 @@ up() {
   ip netns add "$SL_RUN-sw"
   ip -n "$SL_RUN-sw" link set lo up
   local br
-  for br in br1 br2; do
+  for br in br1 br2 br3; do
     ip -n "$SL_RUN-sw" link add "$br" type bridge
     ip -n "$SL_RUN-sw" link set "$br" up
   done
@@ -98,12 +110,27 @@ up() {
   make_host site 1:198.18.0.80/16
   make_host mirror 1:198.18.0.81/16
   make_host proxy 1:198.18.0.3/16
-  # The pc and the proxy resolve the site and the mirror by name.
+  make_host rt 1:198.18.0.254/16 3:10.77.0.1/16
+  ip netns exec "$SL_RUN-rt" sysctl -qw net.ipv4.ip_forward=1
+  ip -n "$SL_RUN-pc" route add 10.77.0.0/16 via 198.18.0.254
+  make_host dev3 3:10.77.1.1/16
+  # The router hands all of 10.77.1.0/24 to dev3, so that a search of that
+  # range makes one neighbour entry instead of 254 (the kernel's neighbour
+  # table is shared by every namespace on the machine); dev3 drops what is
+  # not its own.
+  ip -n "$SL_RUN-rt" route add 10.77.1.0/24 via 10.77.1.1
+  # Read by every process started in the pc (and proxy) namespace: ip netns
+  # exec bind-mounts it over /etc/hosts. Removed with the run.
   local ns
   for ns in pc proxy; do
     mkdir -p "/etc/netns/$SL_RUN-$ns"
-    printf '127.0.0.1 localhost\n198.18.0.80 updates.solberio.test\n198.18.0.81 mirror.solberio.test\n' \
-      >"/etc/netns/$SL_RUN-$ns/hosts"
+    cat >"/etc/netns/$SL_RUN-$ns/hosts" <<HOSTS
+127.0.0.1 localhost
+198.18.0.80 updates.solberio.test
+198.18.0.81 mirror.solberio.test
+10.77.1.1 dev3.routed.test
+127.0.0.2 loopback.routed.test
+HOSTS
   done
 }
 
@@ -158,7 +185,7 @@ down() {
     # Processes left in a namespace would keep its interfaces alive.
     ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
     ip netns del "$ns" 2>/dev/null || true
-    rm -rf "/etc/netns/$ns"
+    case "$ns" in "$SL_RUN"-*) rm -rf "/etc/netns/$ns" ;; esac
   done
 }
 
@@ -172,5 +199,5 @@ case "$cmd" in
   drop) : "${SL_RUN:?SL_RUN not set}"; ns="$SL_RUN-${1:?name}"
         ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null || true
         ip netns del "$ns" ;;
-  *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -18,6 +18,9 @@ class InterruptibleNetwork final : public INetwork {
     bool ListUnicastAddresses(std::vector<std::string>& texts) override {
         return inner_->ListUnicastAddresses(texts);
     }
+    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
+        return inner_->ResolveHost(name, addresses);
+    }
     bool ResolveGroup() override { return inner_->ResolveGroup(); }
     SocketId OpenUdpSocket() override { return inner_->OpenUdpSocket(); }
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {

@@ -10,6 +10,7 @@
 #include "finder/cli/interruptible_network.h"
 #include "finder/discovery/discovery.h"
 #include "finder/discovery/search_log.h"
+#include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -23,16 +24,28 @@ constexpr int kExitCannot = 2;
 constexpr int kExitInterrupted = 130;
 
 constexpr wchar_t kUsage[] =
-    L"usage: slfind [--json] [--encoding cp932|utf-8]\n"
+    L"usage: slfind [--json] [--encoding cp932|utf-8] [--no-multicast] [TARGET...]\n"
     L"Searches the local network once for storage devices and prints each device\n"
     L"as it answers: its IP address and name, or with --json one object per line\n"
     L"{\"address\":...,\"name\":...,\"detail\":...} in UTF-8.\n"
+    L"A TARGET is also probed directly, for devices on other networks (behind a\n"
+    L"router, a VPN or an isolating Wi-Fi), which the multicast probe never reaches:\n"
+    L"an IPv4 address (192.168.20.5), a host name (nas.example.lan, resolved at\n"
+    L"the start) or a range from /22 to /32 (192.168.20.0/24, at most 1,024\n"
+    L"addresses, without the network and broadcast addresses).\n"
     L"  --json            JSON lines instead of the aligned list\n"
     L"  --encoding E      how device names are read: cp932 (default, as devices send\n"
     L"                    them for the Japanese Windows finder) or utf-8\n"
+    L"  --no-multicast    probe the targets only\n"
     L"  --help, --version\n"
-    L"Exit codes: 0 devices found, 1 none answered, 2 usage error or no search\n"
+    L"Exit codes: 0 devices found, 1 none answered (standard error then says what\n"
+    L"was searched), 2 usage error, a target that is not valid, or no search\n"
     L"possible, 130 interrupted (Ctrl+C).";
+
+// How to reach a device on another network, shown after an empty search.
+constexpr wchar_t kOtherNetworkHint[] =
+    L"a device on another network is found by its address, host name or range, "
+    L"for example: slfind 192.168.20.0/24";
 
 // Width of the address column: the longest dotted address and two blanks.
 constexpr std::size_t kAddressColumn = 17;
@@ -50,7 +63,42 @@ void OnCtrlC() {
 struct Options {
     bool json = false;
     plat::TextEncoding encoding = plat::TextEncoding::Cp932;
+    SearchRequest request;
 };
+
+void Say(const std::wstring& message) { plat::WriteLine(plat::Stream::Err, L"slfind: " + message); }
+
+std::wstring Joined(const std::vector<std::wstring>& texts) {
+    std::wstring out;
+    for (const std::wstring& text : texts) {
+        out += (out.empty() ? L"" : L", ") + text;
+    }
+    return out;
+}
+
+// Names passed over (always), and after an empty search what was searched.
+void ExplainSearch(const SearchSummary& summary, const SearchRequest& request, bool found) {
+    for (const std::wstring& name : summary.unresolved) {
+        Say(L"'" + name + L"' did not resolve to an IPv4 address; skipped");
+    }
+    for (const std::wstring& reason : summary.refused) {
+        Say(reason + L"; skipped");
+    }
+    if (found) {
+        return;
+    }
+    std::wstring searched = L"no device answered; searched ";
+    if (request.multicast) {
+        searched += L"by multicast from " + Joined(summary.localAddresses);
+        searched += request.targets.empty() ? L"" : L" and ";
+    }
+    if (!request.targets.empty()) {
+        searched += std::to_wstring(summary.directedAddresses) +
+                    (summary.directedAddresses == 1 ? L" address" : L" addresses") + L" directly";
+    }
+    Say(searched);
+    Say(kOtherNetworkHint);
+}
 
 std::wstring JsonString(std::wstring_view text) {
     std::wstring out = L"\"";
@@ -138,7 +186,7 @@ class ConsoleHost final : public ISearchHost {
 };
 
 int Fail(const std::wstring& message) {
-    plat::WriteLine(plat::Stream::Err, L"slfind: " + message);
+    Say(message);
     return kExitCannot;
 }
 
@@ -176,6 +224,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--no-multicast") {
+            options.request.multicast = false;
         } else if (arg == "--encoding" || arg.rfind("--encoding=", 0) == 0) {
             std::string value;
             if (arg == "--encoding") {
@@ -193,9 +243,20 @@ int main(int argc, char** argv) {
             } else {
                 return Fail(L"unknown encoding '" + plat::FromUtf8(value) + L"': cp932 or utf-8");
             }
-        } else {
+        } else if (!arg.empty() && arg[0] == '-') {
             return Fail(L"unknown argument '" + plat::FromUtf8(arg) + L"' (see slfind --help)");
+        } else {
+            const std::wstring text = plat::FromUtf8(arg);
+            discovery::SearchTarget target;
+            if (const auto error = discovery::ParseTarget(text, target);
+                error != discovery::TargetError::None) {
+                return Fail(discovery::TargetErrorMessage(error, text));
+            }
+            options.request.targets.push_back(target.text);
         }
+    }
+    if (!options.request.multicast && options.request.targets.empty()) {
+        return Fail(L"--no-multicast needs a search target (see slfind --help)");
     }
 
     SetLogEnabled(false);
@@ -206,9 +267,12 @@ int main(int argc, char** argv) {
     }
     ConsoleHost host(options);
     g_stopFlag = &host.StopSearchFlag();
-    RunSearch(&host, net, SearchLimitFromEnvironment(), options.encoding);
+    SearchSummary summary;
+    RunSearch(&host, net, SearchLimitFromEnvironment(), options.encoding, options.request,
+              &summary);
     if (g_interrupted.load() != 0) {
         return kExitInterrupted;
     }
+    ExplainSearch(summary, options.request, host.Found() > 0);
     return host.Found() > 0 ? kExitFound : kExitNone;
 }

@@ -27,6 +27,14 @@ class INetwork {
     // text cannot be made are left out. False when the list cannot be read.
     virtual bool ListUnicastAddresses(std::vector<std::string>& texts) = 0;
 
+    // The IPv4 addresses of a host name (host order), as the system's
+    // resolver gives them. False when the name does not resolve.
+    virtual bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) {
+        (void)name;
+        (void)addresses;
+        return false;
+    }
+
     // Whether the discovery group resolves to an IPv4 datagram endpoint.
     virtual bool ResolveGroup() = 0;
 

@@ -50,6 +50,25 @@ class PosixNetwork final : public INetwork {
         return true;
     }
 
+    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) {
+            return false;
+        }
+        for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+            if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) {
+                continue;
+            }
+            const auto* sa = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+            addresses.push_back(ntohl(sa->sin_addr.s_addr));
+        }
+        freeaddrinfo(result);
+        return !addresses.empty();
+    }
+
     bool ResolveGroup() override {
         addrinfo hints{};
         hints.ai_family = AF_INET;

@@ -23,6 +23,9 @@ sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port) {
 
 SOCKET Native(SocketId socket) { return static_cast<SOCKET>(socket); }
 
+// SIO_UDP_CONNRESET, which not every SDK header names.
+constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
+
 class WinsockNetwork final : public INetwork {
   public:
     void Startup() override {
@@ -69,6 +72,25 @@ class WinsockNetwork final : public INetwork {
         return true;
     }
 
+    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) {
+            return false;
+        }
+        for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+            if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) {
+                continue;
+            }
+            const auto* sa = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+            addresses.push_back(ntohl(sa->sin_addr.s_addr));
+        }
+        freeaddrinfo(result);
+        return !addresses.empty();
+    }
+
     bool ResolveGroup() override {
         addrinfo hints{};
         hints.ai_family = AF_INET;
@@ -101,7 +123,18 @@ class WinsockNetwork final : public INetwork {
 
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {
         const sockaddr_in sa = Endpoint(address, port);
-        return bind(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+        const bool bound =
+            bind(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+        if (address == INADDR_ANY) {
+            // The socket the system routes sends to single hosts: a host
+            // without the port answers with an ICMP error, which Winsock
+            // would report as a failed receive. Such a host is simply silent.
+            BOOL report = FALSE;
+            DWORD returned = 0;
+            WSAIoctl(Native(socket), kUdpConnReset, &report, sizeof report, nullptr, 0, &returned,
+                     nullptr, nullptr);
+        }
+        return bound;
     }
 
     bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,

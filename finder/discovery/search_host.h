@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "finder/discovery/device_table.h"
 
@@ -32,4 +34,13 @@ class ISearchHost {
     virtual std::atomic<std::int32_t>& StopSearchFlag() = 0;
     // m_mapDevices: filled by the worker, emptied by the host.
     virtual DeviceTable& Devices() = 0;
+
+    // The search targets the next search probes by unicast besides its
+    // multicast probe; read once by the worker as it starts. None unless the
+    // host has some.
+    virtual std::vector<std::wstring> SearchTargets() { return {}; }
+
+    // How many local IPv4 addresses (loopback aside) the search found, told
+    // before its first probe; 0 means the machine is not on a network.
+    virtual void NoteLocalAddresses(std::size_t count) { (void)count; }
 };

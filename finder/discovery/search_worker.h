@@ -4,11 +4,32 @@
 #pragma once
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "finder/discovery/discovery.h"
 #include "finder/discovery/discovery_net.h"
 #include "finder/discovery/search_host.h"
 #include "platform/text.h"
+
+// What a search probes besides (or, without multicast, instead of) the
+// multicast probe from every local address.
+struct SearchRequest {
+    // Addresses, host names and ranges; each is probed by unicast. A text
+    // that is not a valid target is passed over and reported.
+    std::vector<std::wstring> targets;
+    bool multicast = true;
+};
+
+// What a search probed, for a program that explains an empty result.
+struct SearchSummary {
+    std::vector<std::wstring> localAddresses;
+    std::size_t directedAddresses = 0;
+    // Names that did not resolve to any address.
+    std::vector<std::wstring> unresolved;
+    // Why a target or a name's address was passed over, one text each.
+    std::vector<std::wstring> refused;
+};
 
 // The worker's thread function; host is the window that started it. Always 0.
 unsigned SearchThreadProc(ISearchHost* host);
@@ -16,10 +37,13 @@ unsigned SearchThreadProc(ISearchHost* host);
 // The same search over a given network (SearchThreadProc uses the system's).
 // limit: how long after the probe the search ends at the latest; the cycle
 // then running is cut to the time left, and the search ends as after a
-// silent cycle. answers: how the answers' bytes are read.
+// silent cycle. With search targets the bound counts from the last unicast
+// probe. answers: how the answers' bytes are read. summary, when given, is
+// filled before the first probe goes out.
 unsigned RunSearch(ISearchHost* host, INetwork& net,
                    std::chrono::milliseconds limit = discovery::kSearchLimit,
-                   plat::TextEncoding answers = plat::TextEncoding::Ansi);
+                   plat::TextEncoding answers = plat::TextEncoding::Ansi,
+                   const SearchRequest& request = {}, SearchSummary* summary = nullptr);
 
 // The bound that the programs use: discovery::kSearchLimit, or
 // SL_SEARCH_LIMIT_MS (100-600000) from the environment, for tests.

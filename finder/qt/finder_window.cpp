@@ -1,21 +1,26 @@
 #include "finder/qt/finder_window.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "finder/discovery/search_targets.h"
 #include "finder/qt/device_text.h"
+#include "finder/qt/targets_dialog.h"
 #include "platform/version_info.h"
 #include "product_version.h"
 
@@ -34,7 +39,8 @@ FinderWindow::FinderWindow(UrlOpener openUrl, SearchBridge::NetworkFactory makeN
       list_(new QTreeWidget(this)),
       hint_(new QLabel(this)),
       refresh_(new QPushButton(this)),
-      settings_(new QPushButton(this)) {
+      settings_(new QPushButton(this)),
+      empty_(new QLabel(list_->viewport())) {
     if (!openUrl_) {
         openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
@@ -53,6 +59,16 @@ FinderWindow::FinderWindow(UrlOpener openUrl, SearchBridge::NetworkFactory makeN
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    // The empty list's explanation, inside the list's area.
+    empty_->setWordWrap(true);
+    empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    empty_->setTextFormat(Qt::PlainText);
+    auto* emptyLayout = new QVBoxLayout(list_->viewport());
+    emptyLayout->setContentsMargins(8, 12, 8, 8);
+    emptyLayout->addWidget(empty_);
+    emptyLayout->addStretch(1);
+    empty_->hide();
 
     hint_->setText(
         tr("対象を選んで設定を押してください。ウェブブラウザが起動して設定を行うことができます"));
@@ -93,6 +109,9 @@ FinderWindow::FinderWindow(UrlOpener openUrl, SearchBridge::NetworkFactory makeN
 
     auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
     connect(open, &QShortcut::activated, this, &FinderWindow::OpenFromCommand);
+    auto* copy = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), list_);
+    copy->setContext(Qt::WidgetShortcut);
+    connect(copy, &QShortcut::activated, this, &FinderWindow::CopyAddress);
 
     connect(refresh_, &QPushButton::clicked, this, &FinderWindow::StartSearch);
     connect(settings_, &QPushButton::clicked, this,
@@ -124,8 +143,53 @@ QString FinderWindow::AboutText() {
 
 void FinderWindow::StartSearch() {
     if (!bridge_->Running()) {
+        std::vector<std::wstring> targets;
+        for (const QString& target : LoadTargets()) {
+            targets.push_back(target.toStdWString());
+        }
+        bridge_->SetTargets(std::move(targets));
         bridge_->Start();
     }
+}
+
+namespace {
+
+std::unique_ptr<QSettings> TargetsSettings(const QString& file) {
+    if (!file.isEmpty()) {
+        return std::make_unique<QSettings>(file, QSettings::IniFormat);
+    }
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("solberio"),
+                                       QStringLiteral("solberio-finder"));
+}
+
+const QString kTargetsKey = QStringLiteral("Search/Targets");
+
+}  // namespace
+
+QStringList FinderWindow::LoadTargets() const {
+    // A damaged or missing file is no targets; the list's own rules drop
+    // what is not a target.
+    const QString value = TargetsSettings(targetsFile_)->value(kTargetsKey).toString();
+    QStringList out;
+    for (const std::wstring& target : discovery::ParseTargetList(value.toStdWString())) {
+        out.push_back(QString::fromStdWString(target));
+    }
+    return out;
+}
+
+bool FinderWindow::SaveTargets(const QStringList& targets) const {
+    const auto settings = TargetsSettings(targetsFile_);
+    settings->setValue(kTargetsKey, targets.join(QLatin1Char(';')));
+    settings->sync();
+    return settings->status() == QSettings::NoError;
+}
+
+QString FinderWindow::EmptyText() const { return empty_->isHidden() ? QString() : empty_->text(); }
+
+void FinderWindow::SetEmptyText(const QString& text) {
+    empty_->setText(text);
+    empty_->setHidden(text.isEmpty());
 }
 
 void FinderWindow::ShowAbout() {
@@ -162,6 +226,7 @@ void FinderWindow::closeEvent(QCloseEvent* event) {
 
 void FinderWindow::OnSearchStarted() {
     list_->clear();
+    SetEmptyText(QString());
     refresh_->setText(tr("検索中..."));
     refresh_->setEnabled(false);
     settings_->setEnabled(false);
@@ -180,6 +245,19 @@ void FinderWindow::OnSearchEnded() {
     refresh_->setEnabled(true);
     refresh_->setText(tr("更新"));
     searching_ = false;
+    switch (finder::EmptyListState(false, list_->topLevelItemCount(), bridge_->LocalAddresses())) {
+        case finder::EmptyList::None:
+            SetEmptyText(QString());
+            break;
+        case finder::EmptyList::NotFound:
+            SetEmptyText(tr("機器が見つかりませんでした。") + QLatin1Char('\n') +
+                         tr("別のネットワークにある機器は、右クリックメニューの「検索先を指定..."
+                            "」で探せます。"));
+            break;
+        case finder::EmptyList::Offline:
+            SetEmptyText(tr("ネットワークに接続されていません。"));
+            break;
+    }
     if (FirstSelectedRow() >= 0) {
         settings_->setEnabled(true);
         settingsEnabled_ = true;
@@ -194,13 +272,56 @@ void FinderWindow::OnSelectionChanged() {
     }
 }
 
+QMenu* FinderWindow::BuildContextMenu() {
+    auto* menu = new QMenu(this);
+    menu->addAction(tr("設定"), this, &FinderWindow::OpenFromCommand);
+    // The two actions on a device only with a device selected.
+    if (!SelectedAddress().isEmpty()) {
+        menu->addAction(tr("フォルダーを開く"), this, &FinderWindow::OpenSharedFolder);
+        menu->addAction(tr("アドレスをコピー"), this, &FinderWindow::CopyAddress);
+    }
+    menu->addSeparator();
+    menu->addAction(tr("検索先を指定..."), this, &FinderWindow::ShowTargetsDialog);
+    return menu;
+}
+
 void FinderWindow::OnListContextMenu(const QPoint& at) {
     if (searching_) {
         return;
     }
-    QMenu menu(this);
-    menu.addAction(tr("設定"), this, &FinderWindow::OpenFromCommand);
-    menu.exec(list_->viewport()->mapToGlobal(at));
+    std::unique_ptr<QMenu> menu(BuildContextMenu());
+    menu->exec(list_->viewport()->mapToGlobal(at));
+}
+
+QString FinderWindow::SelectedAddress() const {
+    const int row = FirstSelectedRow();
+    if (row < 0) {
+        return {};
+    }
+    const QString address = list_->topLevelItem(row)->text(1);
+    return finder::IsDottedAddress(address.toStdWString()) ? address : QString();
+}
+
+void FinderWindow::OpenSharedFolder() {
+    const std::wstring url = finder::SharedFolderURL(SelectedAddress().toStdWString());
+    if (!url.empty()) {
+        openUrl_(QUrl(QString::fromStdWString(url)));
+    }
+}
+
+void FinderWindow::CopyAddress() {
+    const QString address = SelectedAddress();
+    if (!address.isEmpty()) {
+        QGuiApplication::clipboard()->setText(address);
+    }
+}
+
+void FinderWindow::ShowTargetsDialog() {
+    auto* dialog = new TargetsDialog(
+        LoadTargets(), [this](const QStringList& targets) { return SaveTargets(targets); }, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &TargetsDialog::targetAdded, this, &FinderWindow::StartSearch);
+    dialog->open();
 }
 
 void FinderWindow::OpenFromCommand() { OpenDevicePage(finder::PageTrigger::Command); }
@@ -211,6 +332,9 @@ void FinderWindow::OpenDevicePage(finder::PageTrigger trigger) {
         return;
     }
     const QString address = list_->topLevelItem(row)->text(1);
+    if (!finder::IsDottedAddress(address.toStdWString())) {
+        return;
+    }
     openUrl_(QUrl(QString::fromStdWString(finder::DevicePageURL(address.toStdWString()))));
 }
 

@@ -11,6 +11,7 @@
 #include "finder/ui/dialog_logic.h"
 
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTreeWidget;
 
@@ -34,6 +35,18 @@ class FinderWindow final : public QWidget {
     QTreeWidget* List() const { return list_; }
     QPushButton* RefreshButton() const { return refresh_; }
     QPushButton* SettingsButton() const { return settings_; }
+    // What the empty list shows inside its area; empty while rows are listed
+    // or a search runs.
+    QString EmptyText() const;
+    // The list's context menu as it would open now (the caller owns it).
+    QMenu* BuildContextMenu();
+
+    // Where the targets are kept: an INI file for QSettings, by default
+    // solberio/solberio-finder.ini under the user's configuration folder.
+    // Set before the window is shown.
+    void SetTargetsFile(const QString& path) { targetsFile_ = path; }
+    QStringList LoadTargets() const;
+    bool SaveTargets(const QStringList& targets) const;
 
   public slots:
     void StartSearch();
@@ -42,6 +55,12 @@ class FinderWindow final : public QWidget {
     void Raise();
     // The context menu's and Ctrl+O's 設定.
     void OpenFromCommand();
+    // The context menu's actions on the selected device: smb://ADDRESS/ to
+    // the URL opener, and the address on the clipboard (also Ctrl+C).
+    void OpenSharedFolder();
+    void CopyAddress();
+    // 検索先を指定...: opens the targets dialog (window-modal, not waited for).
+    void ShowTargetsDialog();
 
   signals:
     void rowAdded(int row, const QString& name, const QString& address);
@@ -59,6 +78,9 @@ class FinderWindow final : public QWidget {
     void OnListContextMenu(const QPoint& at);
     void OpenDevicePage(finder::PageTrigger trigger);
     int FirstSelectedRow() const;
+    // The selected row's address when it is a dotted address, else empty.
+    QString SelectedAddress() const;
+    void SetEmptyText(const QString& text);
 
     UrlOpener openUrl_;
     SearchBridge* bridge_;
@@ -66,6 +88,8 @@ class FinderWindow final : public QWidget {
     QLabel* hint_;
     QPushButton* refresh_;
     QPushButton* settings_;
+    QLabel* empty_;
+    QString targetsFile_;
     bool searching_ = false;
     bool settingsEnabled_ = false;
     bool shownOnce_ = false;

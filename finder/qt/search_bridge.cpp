@@ -17,10 +17,14 @@ bool SearchBridge::Start() {
         return false;
     }
     Join();  // the previous worker has left its search already
+    searchTargets_ = targets_;
     running_.store(true);
     worker_ = std::thread([this] {
         const std::unique_ptr<INetwork> net = makeNetwork_();
-        RunSearch(this, *net, SearchLimitFromEnvironment(), finder_qt::kDeviceNameEncoding);
+        SearchRequest request;
+        request.targets = SearchTargets();
+        RunSearch(this, *net, SearchLimitFromEnvironment(), finder_qt::kDeviceNameEncoding,
+                  request);
         ClearDevices(devices_);
     });
     return true;

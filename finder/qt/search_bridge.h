@@ -8,7 +8,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "finder/discovery/discovery_net.h"
 #include "finder/discovery/search_host.h"
@@ -31,6 +33,10 @@ class SearchBridge final : public QObject, public ISearchHost {
     // Asks the worker to stop and waits for it.
     void StopAndWait();
     bool Running() const { return running_.load(); }
+    // The targets of the searches that start from now on.
+    void SetTargets(std::vector<std::wstring> targets) { targets_ = std::move(targets); }
+    // How many local IPv4 addresses the last search found.
+    std::size_t LocalAddresses() const { return localAddresses_.load(); }
 
   signals:
     void searchStarted();
@@ -46,6 +52,8 @@ class SearchBridge final : public QObject, public ISearchHost {
     void NotifySearchEnd() override;
     std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
     DeviceTable& Devices() override { return devices_; }
+    std::vector<std::wstring> SearchTargets() override { return searchTargets_; }
+    void NoteLocalAddresses(std::size_t count) override { localAddresses_.store(count); }
 
     void Join();
 
@@ -54,4 +62,8 @@ class SearchBridge final : public QObject, public ISearchHost {
     std::atomic<bool> running_{false};
     std::atomic<std::int32_t> stop_{0};
     DeviceTable devices_;
+    std::vector<std::wstring> targets_;
+    // Copied from targets_ as a search starts; the worker's while it runs.
+    std::vector<std::wstring> searchTargets_;
+    std::atomic<std::size_t> localAddresses_{1};
 };

@@ -9,6 +9,67 @@ std::wstring DevicePageURL(std::wstring_view address) {
     return url;
 }
 
+bool IsDottedAddress(std::wstring_view text) {
+    int parts = 0;
+    std::size_t digits = 0;
+    unsigned value = 0;
+    for (const wchar_t c : text) {
+        if (c == L'.') {
+            if (digits == 0 || ++parts > 3) {
+                return false;
+            }
+            digits = 0;
+            value = 0;
+        } else if (c >= L'0' && c <= L'9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(c - L'0');
+            ++digits;
+            if (value > 255) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return parts == 3 && digits > 0;
+}
+
+std::wstring SharedFolderPath(std::wstring_view address) {
+    if (!IsDottedAddress(address)) {
+        return {};
+    }
+    return L"\\\\" + std::wstring(address) + L"\\";
+}
+
+std::wstring SharedFolderURL(std::wstring_view address) {
+    if (!IsDottedAddress(address)) {
+        return {};
+    }
+    return L"smb://" + std::wstring(address) + L"/";
+}
+
+EmptyList EmptyListState(bool searching, int rows, std::size_t localAddresses) {
+    if (searching || rows > 0) {
+        return EmptyList::None;
+    }
+    return localAddresses == 0 ? EmptyList::Offline : EmptyList::NotFound;
+}
+
+std::wstring EmptyListText(EmptyList state) {
+    switch (state) {
+        case EmptyList::None:
+            break;
+        case EmptyList::NotFound:
+            return std::wstring(kEmptyNotFound) + L"\n" + kEmptyHint;
+        case EmptyList::Offline:
+            return kEmptyOffline;
+    }
+    return {};
+}
+
+bool IsCopyShortcut(unsigned message, unsigned virtualKey, bool ctrlDown) {
+    return message == kKeyDownMessage && virtualKey == kKeyC && ctrlDown;
+}
+
 bool MayOpenDevicePage(PageTrigger trigger, bool searching, bool hasSelection) {
     if (searching && trigger != PageTrigger::SettingsButton) {
         return false;

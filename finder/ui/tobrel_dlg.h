@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "finder/discovery/search_host.h"
 #include "platform/win32/dialog.h"
@@ -26,6 +27,8 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     using SearchProc = unsigned (*)(ISearchHost* host);
     // Hands a device page's URL to the shell's "open" verb.
     using PageOpener = std::function<void(HWND owner, const std::wstring& url)>;
+    // Hands a device's shared-folder path (\\ADDRESS\) to the shell's "open" verb.
+    using FolderOpener = PageOpener;
 
     CTobrelDlg();
     ~CTobrelDlg() override;
@@ -35,6 +38,9 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     // Test seams; both must be set before the dialog is created.
     void SetSearchProc(SearchProc proc) { m_pfnSearchProc = proc; }
     void SetPageOpener(PageOpener opener) { m_fnOpenPage = std::move(opener); }
+    void SetFolderOpener(FolderOpener opener) { m_fnOpenFolder = std::move(opener); }
+    // "search.ini"; by default beside the program (and its "profile.ini").
+    void SetTargetsFile(std::wstring path) { m_strTargetsFile = std::move(path); }
 
     // ISearchHost, called on the worker thread.
     void NotifySearchStart() override;
@@ -42,6 +48,12 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     void NotifySearchEnd() override;
     std::atomic<std::int32_t>& StopSearchFlag() override { return m_bStopSearch; }
     DeviceTable& Devices() override { return m_mapDevices; }
+    std::vector<std::wstring> SearchTargets() override { return m_searchTargets; }
+    void NoteLocalAddresses(std::size_t count) override { m_nLocalAddresses = count; }
+
+    // The text the empty list shows inside its area (also the list's window
+    // text); empty while rows are listed or a search runs.
+    const std::wstring& EmptyText() const { return m_strEmptyText; }
 
     // State as the window shows it, for tests and the start-up.
     bool IsWorkerRecorded() const { return m_pSearchThread != nullptr; }
@@ -73,6 +85,9 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     win::HandlerResult OnMenuSettings(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnListRightClick(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnMenuOpenFolder(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnMenuCopyAddress(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnMenuSearchTargets(WPARAM wParam, LPARAM lParam);
 
     void InitDeviceList();
     void AddDeviceRow(int index, const std::wstring& name, const std::wstring& address);
@@ -85,6 +100,13 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     // cycle to see the stop request.
     void HideForClose();
     void OpenDevicePage();
+    // The selected row's address when it is a dotted address, else empty.
+    std::wstring SelectedAddress() const;
+    void CopySelectedAddress();
+    void SetEmptyText(std::wstring text);
+    void PaintEmptyText(HWND list);
+    static LRESULT CALLBACK ListSubclassProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     void SetItemCaption(int id, const wchar_t* text);
     void EnableItem(int id, bool enable);
 
@@ -110,4 +132,10 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     int m_nWorkersStarted = 0;
     SearchProc m_pfnSearchProc;
     PageOpener m_fnOpenPage;
+    FolderOpener m_fnOpenFolder;
+    std::wstring m_strTargetsFile;
+    // The targets of the running search: copied as it starts, read by the worker.
+    std::vector<std::wstring> m_searchTargets;
+    std::atomic<std::size_t> m_nLocalAddresses{1};
+    std::wstring m_strEmptyText;
 };

@@ -6,12 +6,17 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <utility>
 
+#include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
 #include "finder/ui/about_dlg.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
+#include "finder/ui/targets_dlg.h"
+#include "finder/ui/targets_file.h"
+#include "platform/paths.h"
 #include "platform/win32/app.h"
 #include "platform/win32/handle.h"
 
@@ -23,12 +28,54 @@ void ShellOpenPage(HWND owner, const std::wstring& url) {
     ShellExecuteW(owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+constexpr UINT_PTR kListSubclassId = 1;
+
+// The clipboard, open for as long as the object lives.
+class CClipboard {
+  public:
+    explicit CClipboard(HWND owner) : m_bOpen(OpenClipboard(owner) != FALSE) {}
+    ~CClipboard() {
+        if (m_bOpen) {
+            CloseClipboard();
+        }
+    }
+    CClipboard(const CClipboard&) = delete;
+    CClipboard& operator=(const CClipboard&) = delete;
+
+    bool SetText(const std::wstring& text) {
+        if (!m_bOpen || !EmptyClipboard()) {
+            return false;
+        }
+        const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (block == nullptr) {
+            return false;
+        }
+        if (void* data = GlobalLock(block)) {
+            std::memcpy(data, text.c_str(), bytes);
+            GlobalUnlock(block);
+            // The clipboard owns the block once it has taken it.
+            if (SetClipboardData(CF_UNICODETEXT, block) != nullptr) {
+                return true;
+            }
+        }
+        GlobalFree(block);
+        return false;
+    }
+
+  private:
+    bool m_bOpen;
+};
+
 }  // namespace
 
 CTobrelDlg::CTobrelDlg()
     : CDialogImpl(IDD_TOBREL_DIALOG),
       m_pfnSearchProc(&SearchThreadProc),
-      m_fnOpenPage(&ShellOpenPage) {}
+      m_fnOpenPage(&ShellOpenPage),
+      m_fnOpenFolder(&ShellOpenPage),
+      m_strTargetsFile(plat::JoinPath(plat::RemoveFileSpec(plat::ModuleFilePath()),
+                                      discovery::kTargetsFileName)) {}
 
 CTobrelDlg::~CTobrelDlg() {
     // However the dialog goes, the worker must not outlive it.
@@ -60,12 +107,17 @@ std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
         win::OnCommand(ID_MENU_SETTINGS, &D::OnMenuSettings, 1),  // as an accelerator
         win::OnNotify(NM_RCLICK, IDC_LIST_DEVICES, &D::OnListRightClick),
         win::OnMessage(WM_DPICHANGED, &D::OnDpiChanged),
+        win::OnCommand(ID_MENU_OPEN_FOLDER, &D::OnMenuOpenFolder),
+        win::OnCommand(ID_MENU_COPY_ADDRESS, &D::OnMenuCopyAddress),
+        win::OnCommand(ID_MENU_SEARCH_TARGETS, &D::OnMenuSearchTargets),
     };
     return table;
 }
 
 bool CTobrelDlg::OnInitDialog() {
     m_listDevices.Attach(Item(IDC_LIST_DEVICES));
+    SetWindowSubclass(m_listDevices.Hwnd(), &CTobrelDlg::ListSubclassProc, kListSubclassId,
+                      reinterpret_cast<DWORD_PTR>(this));
 
     win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
     m_nDpi = win::WindowDpi(Hwnd());
@@ -124,6 +176,8 @@ win::HandlerResult CTobrelDlg::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
 }
 
 bool CTobrelDlg::StartSearch() {
+    // Read afresh for every search; a damaged or missing file is no targets.
+    m_searchTargets = finder::LoadTargets(m_strTargetsFile);
     m_hNotifyWnd = Hwnd();
     m_pSearchThread = win::CWorkerThread::Start(&CTobrelDlg::SearchThreadEntry, this);
     if (!m_pSearchThread) {
@@ -201,6 +255,7 @@ win::HandlerResult CTobrelDlg::OnSearchStart(WPARAM, LPARAM) {
     m_listDevices.DeleteAllItems();
     RedrawWindow(m_listDevices.Hwnd(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    SetEmptyText(L"");
     SetItemCaption(IDC_BUTTON_REFRESH, finder::kSearchingCaption);
     EnableItem(IDC_BUTTON_REFRESH, false);
     EnableItem(IDC_BUTTON_SETTINGS, false);
@@ -234,6 +289,8 @@ win::HandlerResult CTobrelDlg::OnSearchEnd(WPARAM, LPARAM) {
     EnableItem(IDC_BUTTON_REFRESH, true);
     SetItemCaption(IDC_BUTTON_REFRESH, finder::kRefreshCaption);
     m_bSearching = false;
+    SetEmptyText(finder::EmptyListText(
+        finder::EmptyListState(false, m_listDevices.ItemCount(), m_nLocalAddresses.load())));
     if (m_listDevices.FirstSelected() >= 0) {
         EnableItem(IDC_BUTTON_SETTINGS, true);
         m_bSettingsEnabled = true;
@@ -280,10 +337,105 @@ void CTobrelDlg::OpenDevicePage() {
     if (row < 0) {
         return;
     }
-    const std::wstring url = finder::DevicePageURL(m_listDevices.ItemText(row, 1));
+    const std::wstring address = m_listDevices.ItemText(row, 1);
+    if (!finder::IsDottedAddress(address)) {
+        return;
+    }
+    const std::wstring url = finder::DevicePageURL(address);
     if (m_fnOpenPage) {
         m_fnOpenPage(Hwnd(), url);
     }
+}
+
+std::wstring CTobrelDlg::SelectedAddress() const {
+    const int row = m_listDevices.FirstSelected();
+    if (row < 0) {
+        return {};
+    }
+    std::wstring address = m_listDevices.ItemText(row, 1);
+    return finder::IsDottedAddress(address) ? address : std::wstring{};
+}
+
+win::HandlerResult CTobrelDlg::OnMenuOpenFolder(WPARAM, LPARAM) {
+    const std::wstring path = finder::SharedFolderPath(SelectedAddress());
+    if (!path.empty() && m_fnOpenFolder) {
+        m_fnOpenFolder(Hwnd(), path);
+    }
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnMenuCopyAddress(WPARAM, LPARAM) {
+    CopySelectedAddress();
+    return 0;
+}
+
+void CTobrelDlg::CopySelectedAddress() {
+    const std::wstring address = SelectedAddress();
+    if (address.empty()) {
+        return;
+    }
+    CClipboard clipboard(Hwnd());
+    clipboard.SetText(address);
+}
+
+win::HandlerResult CTobrelDlg::OnMenuSearchTargets(WPARAM, LPARAM) {
+    CTargetsDlg targets(Hwnd(), m_strTargetsFile, [this] {
+        if (!m_pSearchThread) {
+            StartSearch();
+        }
+    });
+    targets.DoModal();
+    return 0;
+}
+
+void CTobrelDlg::SetEmptyText(std::wstring text) {
+    if (text == m_strEmptyText) {
+        return;
+    }
+    m_strEmptyText = std::move(text);
+    // Also the list's name, for screen readers and for tools that read it.
+    SetWindowTextW(m_listDevices.Hwnd(), m_strEmptyText.c_str());
+    InvalidateRect(m_listDevices.Hwnd(), nullptr, TRUE);
+}
+
+void CTobrelDlg::PaintEmptyText(HWND list) {
+    if (m_strEmptyText.empty() || m_listDevices.ItemCount() > 0) {
+        return;
+    }
+    RECT area{};
+    GetClientRect(list, &area);
+    RECT header{};
+    if (HWND headerWnd = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        headerWnd != nullptr && GetWindowRect(headerWnd, &header)) {
+        area.top += header.bottom - header.top;
+    }
+    const int margin = win::ScaleForDpi(12, m_nDpi);
+    InflateRect(&area, -margin / 2, 0);
+    area.top += margin;
+    HDC dc = GetDC(list);
+    if (dc == nullptr) {
+        return;
+    }
+    const HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    DrawTextW(dc, m_strEmptyText.c_str(), static_cast<int>(m_strEmptyText.size()), &area,
+              DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+    ReleaseDC(list, dc);
+}
+
+LRESULT CALLBACK CTobrelDlg::ListSubclassProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam, UINT_PTR id, DWORD_PTR self) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, &CTobrelDlg::ListSubclassProc, id);
+    }
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_PAINT) {
+        reinterpret_cast<CTobrelDlg*>(self)->PaintEmptyText(window);
+    }
+    return result;
 }
 
 win::HandlerResult CTobrelDlg::OnListRightClick(WPARAM, LPARAM) {
@@ -294,6 +446,11 @@ win::HandlerResult CTobrelDlg::OnListRightClick(WPARAM, LPARAM) {
     HMENU popup = menu ? GetSubMenu(menu.Get(), 0) : nullptr;
     if (popup == nullptr) {
         return 0;
+    }
+    // The two actions on a device are offered only with a device selected.
+    if (SelectedAddress().empty()) {
+        DeleteMenu(popup, ID_MENU_OPEN_FOLDER, MF_BYCOMMAND);
+        DeleteMenu(popup, ID_MENU_COPY_ADDRESS, MF_BYCOMMAND);
     }
     POINT cursor{};
     GetCursorPos(&cursor);
@@ -310,6 +467,11 @@ bool CTobrelDlg::PreTranslateMessage(MSG& msg) {
     if (finder::IsOpenPageShortcut(msg.message, static_cast<unsigned>(msg.wParam),
                                    GetKeyState(VK_CONTROL) < 0)) {
         OnMenuSettings(0, 0);
+    }
+    if (msg.hwnd == m_listDevices.Hwnd() &&
+        finder::IsCopyShortcut(msg.message, static_cast<unsigned>(msg.wParam),
+                               GetKeyState(VK_CONTROL) < 0)) {
+        CopySelectedAddress();
     }
     // Never consumed: the dialog's own keyboard handling follows.
     return CDialogImpl::PreTranslateMessage(msg);

@@ -19,6 +19,7 @@
 
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
+#include "finder/ui/targets_dlg.h"
 #include "finder/ui/tobrel_dlg.h"
 #include "tests/support/manifest_check.h"
 #include "tests/support/window_answerer.h"
@@ -54,9 +55,12 @@ struct Script {
     std::vector<FakeDevice> devices;  // reported first
     bool holdAfterDevices = false;    // then wait for release or the stop flag
     std::vector<FakeDevice> late;     // reported after the hold
+    std::size_t localAddresses = 1;   // as the search would have found them
 };
 
 Script g_script;
+// The targets each search was given, in order.
+std::vector<std::vector<std::wstring>> g_targets;
 std::atomic<int> g_runs{0};
 std::atomic<int> g_finished{0};
 std::atomic<bool> g_stopSeen{false};
@@ -80,8 +84,10 @@ void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intp
 
 unsigned FakeSearch(ISearchHost* host) {
     ++g_runs;
+    g_targets.push_back(host->SearchTargets());
     host->NotifySearchStart();
     host->StopSearchFlag() = 0;
+    host->NoteLocalAddresses(g_script.localAddresses);
     std::intptr_t index = 0;
     Report(host, g_script.devices, index);
     if (g_script.holdAfterDevices) {
@@ -109,6 +115,7 @@ class FinderDialog : public ::testing::Test {
   protected:
     void SetUp() override {
         g_script = Script{};
+        g_targets.clear();
         g_runs = 0;
         g_finished = 0;
         g_stopSeen = false;
@@ -134,6 +141,9 @@ class FinderDialog : public ::testing::Test {
             EXPECT_EQ(owner, dialog->Hwnd());
             urls.push_back(url);
         });
+        dialog->SetFolderOpener(
+            [this](HWND, const std::wstring& path) { folders.push_back(path); });
+        dialog->SetTargetsFile(targetsFile);
         ASSERT_TRUE(dialog->Create());
         list = dialog->Item(IDC_LIST_DEVICES);
         ASSERT_NE(list, nullptr);
@@ -226,6 +236,18 @@ class FinderDialog : public ::testing::Test {
     std::unique_ptr<CTobrelDlg> dialog;
     HWND list = nullptr;
     std::vector<std::wstring> urls;
+    std::vector<std::wstring> folders;
+    // A "search.ini" of the test's own (none there unless the test writes it).
+    std::wstring targetsFile = TempTargetsFile();
+
+    static std::wstring TempTargetsFile() {
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        const std::wstring path = std::wstring(folder) + L"sl_dialog_search_" +
+                                  std::to_wstring(GetCurrentProcessId()) + L".ini";
+        DeleteFileW(path.c_str());
+        return path;
+    }
 };
 
 using testsupport::WindowAnswerer;
@@ -657,4 +679,199 @@ TEST_F(FinderDialog, ColumnsAndIconsFollowTheDpi) {
     EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0),
               SendMessageW(window, WM_GETICON, ICON_BIG, 0));
     EXPECT_EQ(Rows(), 3);
+}
+
+namespace {
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) {
+        return L"<closed>";
+    }
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void SetClipboardToSomethingElse() {
+    if (OpenClipboard(nullptr)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<none>";
+    }
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// The items of the open context menu, as their texts ("-" a separator).
+std::vector<std::wstring> g_menuItems;
+void ReadMenuAndClose(HWND menuWindow) {
+    g_menuItems.clear();
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+    for (int i = 0; menu != nullptr && i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[64] = {};
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 64;
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        g_menuItems.push_back((info.fType & MFT_SEPARATOR) != 0 ? L"-" : text);
+    }
+    PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+}  // namespace
+
+// The context menu: 設定, then the two actions on a device only while a row
+// is selected, a separator and 検索先を指定....
+TEST_F(FinderDialog, ContextMenuOffersTheDeviceActionsOnlyWithASelection) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    const struct {
+        bool select;
+        std::vector<std::wstring> items;
+    } cases[] = {
+        {false, {L"設定", L"-", L"検索先を指定..."}},
+        {true, {L"設定", L"フォルダーを開く", L"アドレスをコピー", L"-", L"検索先を指定..."}},
+    };
+    for (const auto& c : cases) {
+        Select(1, c.select);
+        {
+            WindowAnswerer answerer(VisiblePopupMenu, ReadMenuAndClose);
+            Notify(NM_RCLICK);
+            EXPECT_TRUE(answerer.Found());
+        }
+        PumpIdle();
+        EXPECT_EQ(g_menuItems, c.items) << c.select;
+    }
+}
+
+// フォルダーを開く hands \\ADDRESS\ to the opener; アドレスをコピー and Ctrl+C
+// in the list put the address on the clipboard; nothing without a row.
+TEST_F(FinderDialog, OpenFolderAndCopyAddress) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    SetClipboardToSomethingElse();
+    Command(ID_MENU_OPEN_FOLDER);
+    Command(ID_MENU_COPY_ADDRESS);
+    EXPECT_TRUE(folders.empty());
+    EXPECT_EQ(ClipboardText(), L"");
+
+    Select(1);
+    Command(ID_MENU_OPEN_FOLDER);
+    EXPECT_EQ(folders, std::vector<std::wstring>{L"\\\\198.19.1.1\\"});
+    Command(ID_MENU_COPY_ADDRESS);
+    EXPECT_EQ(ClipboardText(), L"198.19.1.1");
+    SetClipboardToSomethingElse();
+    Select(1, false);
+    Select(2);
+    KeyDown('C', true);
+    EXPECT_EQ(ClipboardText(), L"198.18.1.7");
+    EXPECT_TRUE(urls.empty());
+}
+
+TEST_F(FinderDialog, EmptyListExplainsItself) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    const struct {
+        std::vector<FakeDevice> devices;
+        std::size_t localAddresses;
+        std::wstring text;
+    } cases[] = {
+        {{}, 2, finder::EmptyListText(finder::EmptyList::NotFound)},
+        {{}, 0, L"ネットワークに接続されていません。"},
+        {kThree, 2, L""},
+    };
+    for (const auto& c : cases) {
+        g_script.devices = c.devices;
+        g_script.localAddresses = c.localAddresses;
+        Open();
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_EQ(dialog->EmptyText(), c.text);
+        EXPECT_EQ(Text(list), c.text);
+        dialog.reset();
+    }
+}
+
+// Every search gets the remembered targets, read afresh; a damaged file is
+// no targets and no reason not to search.
+TEST_F(FinderDialog, SearchesProbeTheRememberedTargets) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    WriteAll(targetsFile, "[Search]\r\nTargets=10.77.1.1; NAS.lan ;bad target;10.77.1.0/24\r\n");
+    Open();
+    ASSERT_TRUE(WaitIdle());
+    WriteAll(targetsFile, std::string("\xFF\xFE\x00[Sea\x01rch", 10));
+    ClickButton(IDC_BUTTON_REFRESH);
+    ASSERT_TRUE(PumpUntil([] { return g_finished == 2; }));
+    DeleteFileW(targetsFile.c_str());
+    ClickButton(IDC_BUTTON_REFRESH);
+    ASSERT_TRUE(PumpUntil([] { return g_finished == 3; }));
+    const std::vector<std::vector<std::wstring>> expected{
+        {L"10.77.1.1", L"nas.lan", L"10.77.1.0/24"}, {}, {}};
+    EXPECT_EQ(g_targets, expected);
+}
+
+// The dialog refuses what is not a target with its message and saves
+// nothing; an added target is saved at once and starts a search.
+TEST_F(FinderDialog, TargetsDialogRefusesSavesAndRemoves) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    int added = 0;
+    CTargetsDlg targets(nullptr, targetsFile, [&] { ++added; });
+    ASSERT_TRUE(targets.Create());
+    HWND window = targets.Hwnd();
+    EXPECT_EQ(Text(window), L"検索先の指定");
+    const auto add = [&](const std::wstring& entry) {
+        SetWindowTextW(GetDlgItem(window, IDC_EDIT_TARGET), entry.c_str());
+        SendMessageW(GetDlgItem(window, IDC_BUTTON_ADD), BM_CLICK, 0, 0);
+        return Text(GetDlgItem(window, IDC_TARGET_MESSAGE));
+    };
+    const std::wstring invalid = L"アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。";
+    for (const wchar_t* entry :
+         {L"", L"10.0.0.0/21", L"127.0.0.1", L"239.143.255.250", L"255.255.255.255", L"0.0.0.7",
+          L"nas lan", L"10.0.0", L"\\\\nas\\share", L"ソルベリオ"}) {
+        EXPECT_EQ(add(entry), invalid) << testing::PrintToString(std::wstring(entry));
+    }
+    EXPECT_EQ(ReadAll(targetsFile), "<none>");
+    EXPECT_EQ(added, 0);
+
+    EXPECT_EQ(add(L"Dev3.Routed.Test"), L"");
+    EXPECT_EQ(add(L"10.77.1.9/24"), L"");
+    EXPECT_EQ(add(L"10.77.1.0/24"), L"この検索先はすでにあります。");
+    EXPECT_EQ(added, 2);
+    EXPECT_EQ(Text(GetDlgItem(window, IDC_EDIT_TARGET)), L"10.77.1.0/24");
+    EXPECT_EQ(ReadAll(targetsFile), "[Search]\r\nTargets=dev3.routed.test;10.77.1.0/24\r\n");
+    HWND box = GetDlgItem(window, IDC_LIST_TARGETS);
+    EXPECT_EQ(SendMessageW(box, LB_GETCOUNT, 0, 0), 2);
+
+    SendMessageW(box, LB_SETCURSEL, 0, 0);
+    SendMessageW(GetDlgItem(window, IDC_BUTTON_REMOVE), BM_CLICK, 0, 0);
+    EXPECT_EQ(ReadAll(targetsFile), "[Search]\r\nTargets=10.77.1.0/24\r\n");
+    EXPECT_EQ(SendMessageW(box, LB_GETCOUNT, 0, 0), 1);
+    targets.DestroyWindow();
+    DeleteFileW(targetsFile.c_str());
 }

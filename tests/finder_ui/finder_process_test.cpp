@@ -16,6 +16,7 @@
 #include <list>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -381,4 +382,69 @@ TEST_F(FinderProcess, At144DpiTheWindowAndItsColumnsAreOneAndAHalfTimesAsLarge) 
         EXPECT_GE(ratio, 1.4) << large << " / " << normal;
         EXPECT_LE(ratio, 1.6) << large << " / " << normal;
     }
+}
+
+// The empty list's texts, the targets dialog of the real program (refusals
+// save nothing), and a device behind the router found through search.ini,
+// again after a restart.
+TEST_F(FinderProcess, RemembersTargetsAndFindsTheRoutedDevice) {
+    constexpr int kList = 1000;
+    const std::string targetsMenu = "32774";
+    const std::string dialog = "検索先の指定";
+    const std::string notFound =
+        "機器が見つかりませんでした。\n"
+        "別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。\n";
+    const std::string address = testsupport::Env("SL_DEV3_ADDR").value_or("");
+    const std::string name = testsupport::Env("SL_DEV3_NAME").value_or("");
+    ASSERT_FALSE(address.empty() || name.empty());
+
+    BackgroundProcess& first = StartFinder({"SL_SEARCH_LIMIT_MS=4000"});
+    ASSERT_TRUE(WaitWindow()) << first.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s));
+    EXPECT_EQ(Uictl({"text", "@finder", std::to_string(kList)}).out, notFound);
+    Screenshot("finder_empty_list.png");
+
+    ASSERT_EQ(Uictl({"command", "@finder", targetsMenu}).exitCode, 0);
+    ASSERT_TRUE(WaitWindow(dialog));
+    const auto add = [&](const std::string& entry) {
+        EXPECT_EQ(Uictl({"settext", dialog, "1010", entry}).exitCode, 0);
+        EXPECT_EQ(Uictl({"click", dialog, "1011"}).exitCode, 0);
+        std::this_thread::sleep_for(300ms);
+        return Uictl({"text", dialog, "1014"}).out;
+    };
+    for (const std::string entry : {"10.0.0.0/16", "127.0.0.1", "nas lan"}) {
+        EXPECT_EQ(add(entry), "アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。\n")
+            << entry;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "search.ini"));
+    Screenshot("finder_targets_dialog.png");
+
+    // Added with the device running: the search it starts finds it.
+    lantest::SimDevice routed(testsupport::Env("SL_NS_DEV3").value_or(""),
+                              {"--name", "経路の先", "--encoding", "sjis"}, temp_.Path(), "dev3");
+    ASSERT_TRUE(routed.Ready());
+    EXPECT_EQ(add(name), "\n");
+    EXPECT_EQ(add("10.77.1.0/24"), "\n");
+    EXPECT_EQ(Lines(Uictl({"lbitems", dialog, "1012"}).out),
+              (std::vector<std::string>{name, "10.77.1.0/24"}));
+    EXPECT_EQ(ReadFile(dir_ / "search.ini"), "[Search]\r\nTargets=" + name + ";10.77.1.0/24\r\n");
+    const std::string row = "経路の先\t" + address;
+    ASSERT_TRUE(WaitFor([&] { return Rows() == std::vector<std::string>{row}; }, 20s))
+        << Uictl({"rows", "@finder"}).out;
+    ASSERT_EQ(Uictl({"click", dialog, "2"}).exitCode, 0);
+    ASSERT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+    ASSERT_TRUE(first.Wait(20s).has_value());
+
+    // A restart keeps the targets; its first search probes them.
+    BackgroundProcess& second = StartFinder({"SL_SEARCH_LIMIT_MS=4000"});
+    ASSERT_TRUE(WaitWindow()) << second.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Rows() == std::vector<std::string>{row}; }, 20s))
+        << Uictl({"rows", "@finder"}).out;
+    EXPECT_EQ(Uictl({"text", "@finder", std::to_string(kList)}).out, "\n");
+    const std::string log = ReadFile(dir_ / "slwintool.log");
+    EXPECT_NE(log.find(lan_.pcAddr2 + "\r\ntarget: " + name +
+                       "\r\ntarget: 10.77.1.0/24\r\n"
+                       "----- send end-----"),
+              std::string::npos)
+        << log;
 }

@@ -274,6 +274,7 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     WriteFile(defaultDir_ / "profile.ini", profile);
     WriteFile(defaultDir_ / "url.ini", "[URL]\r\nUpdateSiteURL=http://mirror.example/\r\n");
     WriteFile(defaultDir_ / "slwintool.log", "search\r\n");
+    WriteFile(defaultDir_ / "search.ini", "[Search]\r\nTargets=10.77.1.1\r\n");
     WriteFile(defaultDir_ / kSetupName, "downloaded");
 
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(defaultDir_));
@@ -286,7 +287,7 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     EXPECT_EQ(Key(defaultDir_, "DownloadedVersion"), "0.0.0.0");
     EXPECT_EQ(Key(defaultDir_, "CurrentVersion"), kCurrent);
     EXPECT_EQ(Key(defaultDir_, "UpdateSiteURL"), "http://mirror.example/latestversion.ini");
-    for (const char* kept : {"url.ini", "slwintool.log", kSetupName}) {
+    for (const char* kept : {"url.ini", "search.ini", "slwintool.log", kSetupName}) {
         EXPECT_TRUE(fs::exists(defaultDir_ / kept)) << kept;
     }
 }
@@ -306,6 +307,8 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     const std::string urlIni =
         "; the site of our office\n[URL]\nUpdateSiteURL=http://a.example/v.ini\n";
     WriteFile(dir / "url.ini", urlIni);
+    const std::string searchIni = "[Search]\r\nTargets=10.77.1.1;nas.example.lan\r\n";
+    WriteFile(dir / "search.ini", searchIni);
 
     // The new version, with no folder given, goes where the old one is and
     // writes over neither file, whatever /UPDATESITE= says.
@@ -314,11 +317,13 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kLatest, Release(kLatest) / "programs"));
     EXPECT_EQ(ReadFile(dir / "profile.ini"), profile);
     EXPECT_EQ(ReadFile(dir / "url.ini"), urlIni);
+    EXPECT_EQ(ReadFile(dir / "search.ini"), searchIni);
     EXPECT_FALSE(fs::exists(defaultDir_));
 
     // With nothing of the user's left, the uninstaller removes the folder.
     fs::remove(dir / "profile.ini");
     fs::remove(dir / "url.ini");
+    fs::remove(dir / "search.ini");
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(dir));
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(dir); }, 10s));
 }

@@ -100,8 +100,28 @@ TEST_F(SlfindLan, ExitCodes) {
         std::string out;  // start of standard output
         std::string err;  // start of standard error
     } cases[] = {
-        {search.Ns(), {}, 1, "IP Address       Name\n", ""},
-        {search.Ns(), {"--json"}, 1, "", ""},
+        {search.Ns(),
+         {},
+         1,
+         "IP Address       Name\n",
+         "slfind: no device answered; searched by multicast from 198.18.92.1\n"
+         "slfind: a device on another network is found by its address, host name or range, "
+         "for example: slfind 192.168.20.0/24\n"},
+        {search.Ns(), {"--json"}, 1, "", "slfind: no device answered"},
+        {search.Ns(),
+         {"--json", "198.18.92.200"},
+         1,
+         "",
+         "slfind: no device answered; searched by multicast from 198.18.92.1 and 1 address "
+         "directly\n"},
+        {search.Ns(), {"10.0.0.0/21"}, 2, "", "slfind: '10.0.0.0/21': a range may be at most /22"},
+        {search.Ns(), {"127.0.0.1"}, 2, "", "slfind: '127.0.0.1': loopback addresses"},
+        {search.Ns(), {"224.0.0.1"}, 2, "", "slfind: '224.0.0.1': multicast addresses"},
+        {search.Ns(), {"255.255.255.255"}, 2, "", "slfind: '255.255.255.255': the broadcast"},
+        {search.Ns(), {"0.1.2.3"}, 2, "", "slfind: '0.1.2.3': addresses in 0.0.0.0/8"},
+        {search.Ns(), {"10.0.0.1", "10.0.0"}, 2, "", "slfind: '10.0.0' is not an IPv4 address"},
+        {search.Ns(), {"nas;reboot"}, 2, "", "slfind: 'nas;reboot' is not an IPv4 address"},
+        {search.Ns(), {"--no-multicast"}, 2, "", "slfind: --no-multicast needs a search target"},
         {search.Ns(), {"--color"}, 2, "", "slfind: unknown argument '--color'"},
         {search.Ns(), {"--encoding", "latin1"}, 2, "", "slfind: unknown encoding 'latin1'"},
         {search.Ns(), {"--encoding"}, 2, "", "slfind: --encoding needs a value"},
@@ -119,8 +139,10 @@ TEST_F(SlfindLan, ExitCodes) {
             EXPECT_EQ(result.out, "") << where;
         }
         EXPECT_EQ(result.err.substr(0, c.err.size()), c.err) << where;
-        // One line on standard error, and only for failures.
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.code == 2 ? 1 : 0)
+        // One line on standard error for an error, two after an empty search.
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.code == 2   ? 1
+                                                                          : c.code == 1 ? 2
+                                                                                        : 0)
             << where << result.err;
     }
 }
@@ -169,6 +191,53 @@ TEST_F(SlfindLan, NeverEndingAnswersEndAtTheBound) {
                   R"({"address":"198.18.94.101","name":"Chatty","detail":"1.0.0"})"});
     EXPECT_GE(took.count(), 3900);
     EXPECT_LT(took.count(), 8000);
+}
+
+// A device behind the router: the multicast probe never reaches it; its
+// address, its name (the pc's hosts file) and a /24 around it do.
+TEST_F(SlfindLan, RoutedDeviceFoundByAddressNameAndRange) {
+    const std::string ns = Env("SL_NS_DEV3").value_or("");
+    const std::string address = Env("SL_DEV3_ADDR").value_or("");
+    const std::string name = Env("SL_DEV3_NAME").value_or("");
+    ASSERT_FALSE(ns.empty() || address.empty() || name.empty());
+    SimDevice sim(ns, {"--name", "Routed", "--max-delay-ms", "200"}, dir_.Path(), "routed");
+    ASSERT_TRUE(sim.Ready());
+    const std::string line = R"({"address":")" + address + R"(","name":"Routed","detail":"1.0.0"})";
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string err;  // part of standard error
+    } cases[] = {
+        {{"--json"}, 1, "slfind 192.168.20.0/24"},
+        {{"--json", address}, 0, ""},
+        {{"--json", name}, 0, ""},
+        {{"--json", "--no-multicast", "10.77.1.0/24"}, 0, ""},
+        {{"--json", "missing.routed.test", address},
+         0,
+         "slfind: 'missing.routed.test' did not resolve to an IPv4 address; skipped\n"},
+        {{"--json", "loopback.routed.test"}, 1, "loopback addresses cannot be searched"},
+        {{"--json", "--no-multicast", "missing.routed.test"}, 1, "; searched 0 addresses directly"},
+    };
+    for (const auto& c : cases) {
+        // In the pc itself: its route to the segment and its hosts file.
+        const ProcessResult result = Slfind("", c.args, dir_.Path());
+        const std::string where = ::testing::PrintToString(c.args) + "\n" + result.err;
+        EXPECT_EQ(result.exitCode, c.code) << where;
+        EXPECT_EQ(Lines(result.out),
+                  c.code == 0 ? std::vector<std::string>{line} : std::vector<std::string>{})
+            << where;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << where;
+        if (c.err.empty()) {
+            EXPECT_EQ(result.err, "") << where;
+        }
+    }
+    // Only unicast probes ever reached it, one per search that named it.
+    sim.Stop();
+    const auto probes = ParseProbes(sim.Record());
+    EXPECT_EQ(probes.size(), 4u);
+    for (const ProbeRecord& probe : probes) {
+        EXPECT_EQ(probe.dst, address);
+    }
 }
 
 }  // namespace

@@ -61,4 +61,42 @@ TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
     EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "slwintool.log"));
 }
 
+// The device behind the router: slfind.exe finds it by address, by name
+// (the pc's hosts file, which Wine's resolver reads) and by a /24; the
+// multicast probe alone does not, and says how to search further.
+TEST_F(SlfindWine, RoutedDeviceByAddressNameAndRange) {
+    const std::string address = Env("SL_DEV3_ADDR").value_or("");
+    const std::string name = Env("SL_DEV3_NAME").value_or("");
+    SimDevice sim(Env("SL_NS_DEV3").value_or(""), {"--name", "Routed", "--max-delay-ms", "200"},
+                  dir_.Path(), "routed");
+    ASSERT_TRUE(sim.Ready());
+    const std::string line = R"({"address":")" + address + R"(","name":"Routed","detail":"1.0.0"})";
+    const struct {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"--json"}, 1},
+        {{"--json", address}, 0},
+        {{"--json", name}, 0},
+        {{"--json", "--no-multicast", "10.77.1.0/24"}, 0},
+        {{"--json", "10.77.0.0/21"}, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{(DistDir("windows") / "slfind.exe").string()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ProcessOptions options;
+        options.cwd = dir_.Path().string();
+        options.timeout = std::chrono::seconds(60);
+        const ProcessResult result = RunProcess(UnderWine(argv), options);
+        const std::string where = ::testing::PrintToString(c.args) + "\n" + result.err;
+        EXPECT_EQ(result.exitCode, c.code) << where;
+        EXPECT_EQ(Lines(result.out),
+                  c.code == 0 ? std::vector<std::string>{line} : std::vector<std::string>{})
+            << where;
+        if (c.code == 1) {
+            EXPECT_NE(result.err.find("slfind 192.168.20.0/24"), std::string::npos) << where;
+        }
+    }
+}
+
 }  // namespace

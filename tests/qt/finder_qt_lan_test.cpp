@@ -88,3 +88,36 @@ TEST(FinderQtLan, ListsJapaneseNamesOnTheDisplay) {
     EXPECT_TRUE(finder.Running());
     finder.Stop();
 }
+
+// The device behind the router, found through the targets kept with
+// QSettings under the user's configuration folder.
+TEST(FinderQtLan, FindsTheRoutedDeviceThroughKeptTargets) {
+    SL_REQUIRE_TEST_LAN();
+    if (!testsupport::Env("DISPLAY")) {
+        GTEST_SKIP() << "needs the run's display";
+    }
+    testsupport::TempDir dir("sl_qt_routed");
+    const std::string address = testsupport::Env("SL_DEV3_ADDR").value_or("");
+    const std::string name = testsupport::Env("SL_DEV3_NAME").value_or("");
+    SimDevice routed(testsupport::Env("SL_NS_DEV3").value_or(""),
+                     {"--name", "経路の先", "--encoding", "sjis", "--max-delay-ms", "300"},
+                     dir.Path(), "routed");
+    ASSERT_TRUE(routed.Ready());
+    fs::create_directories(dir.Path() / "config" / "solberio");
+    testsupport::WriteFile(dir.Path() / "config" / "solberio" / "solberio-finder.ini",
+                           "[Search]\nTargets=" + name + "\n");
+
+    testsupport::ProcessOptions options;
+    options.cwd = dir.Path().string();
+    options.extraEnv = {"QT_QPA_PLATFORM=xcb", "LC_ALL=ja_JP.UTF-8",
+                        "XDG_CONFIG_HOME=" + (dir.Path() / "config").string()};
+    BackgroundProcess finder(
+        {(testsupport::DistDir("linux") / "solberio-finder").string(), "--trace"}, options);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return !Events(finder.Output(), "end").empty(); }, 30s))
+        << finder.Output() << finder.Errors();
+    const auto rows = Events(finder.Output(), "row");
+    ASSERT_EQ(rows.size(), 1u) << finder.Output();
+    EXPECT_EQ(rows[0][3], address);
+    EXPECT_EQ(rows[0][4], "経路の先");
+    finder.Stop();
+}

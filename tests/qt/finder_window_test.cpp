@@ -3,8 +3,17 @@
 // search.
 #include "finder/qt/finder_window.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <atomic>
@@ -14,6 +23,7 @@
 #include <thread>
 
 #include "finder/discovery/search_log.h"
+#include "finder/qt/targets_dialog.h"
 #include "finder/qt/translations.h"
 #include "tests/unit/fake_network.h"
 
@@ -65,6 +75,38 @@ SearchBridge::NetworkFactory TwoDevices(Gate* gate) {
     };
 }
 
+// A search that finds nothing; sends holds what every search of it sent.
+struct Silent {
+    std::vector<std::string> unicast{"198.18.0.1"};
+    std::shared_ptr<std::vector<std::uint32_t>> sends =
+        std::make_shared<std::vector<std::uint32_t>>();
+    SearchBridge::NetworkFactory Factory() const {
+        return [unicast = unicast, sends = sends] {
+            auto net = std::make_unique<FakeNetwork>();
+            net->unicast = unicast;
+            net->onSend = [raw = net.get(), sends] { sends->push_back(raw->sends.back().address); };
+            return net;
+        };
+    }
+};
+
+QStringList MenuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts.push_back(action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    return texts;
+}
+
+// A screenshot of the widget when the run keeps them.
+void Keep(QWidget* widget, const char* name) {
+    const QByteArray dir = qgetenv("SL_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) {
+        QDir().mkpath(QString::fromUtf8(dir));
+        widget->grab().save(QString::fromUtf8(dir) + QLatin1Char('/') + QLatin1String(name));
+    }
+}
+
 QStringList Row(QTreeWidget* list, int row) {
     return {list->topLevelItem(row)->text(0), list->topLevelItem(row)->text(1)};
 }
@@ -73,6 +115,9 @@ QStringList Row(QTreeWidget* list, int row) {
 
 class FinderWindowTest : public QObject {
     Q_OBJECT
+
+  private:
+    QTemporaryDir dir_;
 
   private slots:
     void initTestCase() { SetLogEnabled(false); }
@@ -178,6 +223,113 @@ class FinderWindowTest : public QObject {
         QCOMPARE(waits.load(), 2);
     }
 
+    // 設定, the two actions on a device only with a selection, a separator,
+    // 検索先を指定...; smb://ADDRESS/ to the opener, the address to the clipboard.
+    void ContextMenuActionsOnTheSelectedDevice() {
+        Gate gate;
+        gate.OpenAll();
+        QList<QUrl> opened;
+        FinderWindow window([&opened](const QUrl& url) { opened.append(url); }, TwoDevices(&gate));
+        window.SetTargetsFile(dir_.filePath("menu.ini"));
+        window.show();
+        QTRY_VERIFY(window.List()->topLevelItemCount() == 2 && !window.Searching());
+        QCOMPARE(window.EmptyText(), QString());
+        std::unique_ptr<QMenu> menu(window.BuildContextMenu());
+        QCOMPARE(MenuTexts(menu.get()), QStringList({"設定", "-", "検索先を指定..."}));
+        QGuiApplication::clipboard()->clear();
+        window.OpenSharedFolder();
+        window.CopyAddress();
+        QVERIFY(opened.isEmpty());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString());
+
+        window.List()->topLevelItem(1)->setSelected(true);
+        menu.reset(window.BuildContextMenu());
+        QCOMPARE(MenuTexts(menu.get()), QStringList({"設定", "フォルダーを開く", "アドレスをコピー",
+                                                     "-", "検索先を指定..."}));
+        menu->actions()[1]->trigger();
+        QCOMPARE(opened, QList<QUrl>({QUrl("smb://198.18.1.2/")}));
+        menu->actions()[2]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("198.18.1.2"));
+        QGuiApplication::clipboard()->clear();
+        window.List()->setFocus();
+        QTest::keyClick(window.List(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("198.18.1.2"));
+    }
+
+    void EmptyListExplainsItself() {
+        const QString notFound = QStringLiteral(
+            "機器が見つかりませんでした。\n"
+            "別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。");
+        const struct {
+            std::vector<std::string> unicast;
+            QString text;
+            const char* shot;
+        } cases[] = {
+            {{"198.18.0.1"}, notFound, "qt_finder_empty_list.png"},
+            {{}, QStringLiteral("ネットワークに接続されていません。"), "qt_finder_offline.png"}};
+        for (const auto& c : cases) {
+            Silent net;
+            net.unicast = c.unicast;
+            FinderWindow window({}, net.Factory());
+            window.SetTargetsFile(dir_.filePath("empty.ini"));
+            QSignalSpy ended(&window, &FinderWindow::searchFinished);
+            window.show();
+            QTRY_COMPARE(ended.count(), 1);
+            QCOMPARE(window.EmptyText(), c.text);
+            Keep(&window, c.shot);
+            QTest::mouseClick(window.RefreshButton(), Qt::LeftButton);
+            QTRY_COMPARE(ended.count(), 2);
+            QCOMPARE(window.EmptyText(), c.text);
+        }
+    }
+
+    // The dialog refuses what is not a target and saves nothing; an added
+    // target is kept at once and the search it starts probes it; a new
+    // window reads the kept targets.
+    void TargetsDialogKeepsTargetsThatEverySearchProbes() {
+        Silent net;
+        const QString file = dir_.filePath("targets.ini");
+        FinderWindow window({}, net.Factory());
+        window.SetTargetsFile(file);
+        QSignalSpy ended(&window, &FinderWindow::searchFinished);
+        window.show();
+        QTRY_COMPARE(ended.count(), 1);
+        window.ShowTargetsDialog();
+        auto* dialog = window.findChild<TargetsDialog*>();
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("検索先の指定"));
+        for (const char* entry : {"", "10.0.0.0/16", "127.0.0.1", "224.0.0.5", "0.0.0.0", "nas lan",
+                                  "smb://10.0.0.1/", "300.1.1.1"}) {
+            dialog->Entry()->setText(QString::fromUtf8(entry));
+            QTest::mouseClick(dialog->AddButton(), Qt::LeftButton);
+            QCOMPARE(
+                dialog->Message()->text(),
+                QStringLiteral("アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。"));
+        }
+        QVERIFY(!QFile::exists(file));
+
+        const std::size_t before = net.sends->size();
+        dialog->Entry()->setText(QStringLiteral("10.77.1.1"));
+        QTest::keyClick(dialog->Entry(), Qt::Key_Return);
+        QCOMPARE(dialog->Message()->text(), QString());
+        QCOMPARE(dialog->List()->count(), 1);
+        QCOMPARE(window.LoadTargets(), QStringList({"10.77.1.1"}));
+        // The search it started: the multicast probe, then the target.
+        QTRY_COMPARE(ended.count(), 2);
+        QCOMPARE(std::vector<std::uint32_t>(net.sends->begin() + before, net.sends->end()),
+                 (std::vector<std::uint32_t>{0xEF8FFFFAu, 0x0A4D0101u}));
+        dialog->Entry()->setText(QStringLiteral("10.77.2.0/24"));
+        QTest::mouseClick(dialog->AddButton(), Qt::LeftButton);
+        Keep(dialog, "qt_finder_targets_dialog.png");
+        dialog->List()->setCurrentRow(0);
+        QTest::mouseClick(dialog->RemoveButton(), Qt::LeftButton);
+        QCOMPARE(window.LoadTargets(), QStringList({"10.77.2.0/24"}));
+
+        FinderWindow again({}, net.Factory());
+        again.SetTargetsFile(file);
+        QCOMPARE(again.LoadTargets(), QStringList({"10.77.2.0/24"}));
+    }
+
     void EnglishUnlessTheLocaleIsJapanese() {
         const struct {
             const char* locale;
@@ -195,6 +347,17 @@ class FinderWindowTest : public QObject {
             FinderWindow window;  // not shown: no search starts
             QCOMPARE(window.SettingsButton()->text(), c.settings);
             QCOMPARE(window.RefreshButton()->text(), c.refresh);
+            TargetsDialog dialog({}, {});
+            dialog.Entry()->setText(QStringLiteral("nas lan"));
+            QTest::mouseClick(dialog.AddButton(), Qt::LeftButton);
+            QCOMPARE(
+                dialog.Message()->text(),
+                c.settings == "設定"
+                    ? QStringLiteral(
+                          "アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。")
+                    : QStringLiteral("Enter an address, a host name or a range (/22 to /32)."));
+            QCOMPARE(dialog.windowTitle(), c.settings == "設定" ? QStringLiteral("検索先の指定")
+                                                                : QStringLiteral("Search targets"));
             if (translation) {
                 QCoreApplication::removeTranslator(translation.get());
             }

@@ -24,6 +24,7 @@ struct FakeSend {
     std::string bytes;
     std::uint32_t address;
     std::uint16_t port;
+    std::chrono::milliseconds at;  // the scripted clock when it was sent
 };
 
 class FakeNetwork : public INetwork {
@@ -32,6 +33,7 @@ class FakeNetwork : public INetwork {
     bool listOk = true;
     std::vector<std::string> unicast;  // as the adapters report them
     bool resolveOk = true;
+    std::map<std::string, std::vector<std::uint32_t>> hosts;  // what ResolveHost finds
     std::set<int> failOpen;  // 0-based numbers of OpenUdpSocket calls that fail
     // arrivals[c]: datagrams (socket index, datagram) delivered before wait c.
     std::vector<std::vector<std::pair<std::size_t, FakeDatagram>>> arrivals;
@@ -66,6 +68,15 @@ class FakeNetwork : public INetwork {
 
     bool ResolveGroup() override { return resolveOk; }
 
+    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
+        const auto it = hosts.find(name);
+        if (it == hosts.end()) {
+            return false;
+        }
+        addresses = it->second;
+        return true;
+    }
+
     SocketId OpenUdpSocket() override {
         const int call = opens_++;
         if (failOpen.count(call) != 0) {
@@ -83,7 +94,7 @@ class FakeNetwork : public INetwork {
 
     bool SendTo(SocketId socket, std::span<const char> bytes, std::uint32_t address,
                 std::uint16_t port) override {
-        sends.push_back({socket, std::string(bytes.data(), bytes.size()), address, port});
+        sends.push_back({socket, std::string(bytes.data(), bytes.size()), address, port, clock});
         if (onSend) {
             onSend();
         }

@@ -105,3 +105,48 @@ TEST(MainDialogCaption, EndsWithOneIdeographicSpace) {
     EXPECT_EQ(caption.substr(0, caption.size() - 1), L"ソルベリオ Windows Tool");
     EXPECT_EQ(std::wstring(kSearchingCaption), L"検索中...");
 }
+
+// Only a dotted address becomes a shared-folder path or URL: a name from the
+// network, or any other text in a row, never does.
+TEST(SharedFolder, OnlyFromADottedAddress) {
+    const struct {
+        std::wstring address;
+        std::wstring path;
+        std::wstring url;
+    } cases[] = {
+        {L"198.18.1.1", L"\\\\198.18.1.1\\", L"smb://198.18.1.1/"},
+        {L"10.0.0.255", L"\\\\10.0.0.255\\", L"smb://10.0.0.255/"},
+        {L"", L"", L""},
+        {L"10.0.0", L"", L""},
+        {L"10.0.0.256", L"", L""},
+        {L"10.0.0.1.", L"", L""},
+        {L"10..0.1", L"", L""},
+        {L"1000.0.0.1", L"", L""},
+        {L"nas\\share", L"", L""},
+        {L"10.0.0.1\\..\\c$", L"", L""},
+        {L"10.0.0.1/x", L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SharedFolderPath(c.address), c.path) << testing::PrintToString(c.address);
+        EXPECT_EQ(SharedFolderURL(c.address), c.url);
+    }
+}
+
+TEST(EmptyList, StateAndText) {
+    EXPECT_EQ(EmptyListState(true, 0, 2), EmptyList::None);
+    EXPECT_EQ(EmptyListState(false, 1, 2), EmptyList::None);
+    EXPECT_EQ(EmptyListState(false, 0, 2), EmptyList::NotFound);
+    EXPECT_EQ(EmptyListState(false, 0, 0), EmptyList::Offline);
+    EXPECT_EQ(EmptyListText(EmptyList::None), L"");
+    EXPECT_EQ(EmptyListText(EmptyList::NotFound),
+              L"機器が見つかりませんでした。\n"
+              L"別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。");
+    EXPECT_EQ(EmptyListText(EmptyList::Offline), L"ネットワークに接続されていません。");
+}
+
+TEST(CopyShortcut, CtrlCOnly) {
+    EXPECT_TRUE(IsCopyShortcut(kKeyDownMessage, kKeyC, true));
+    EXPECT_FALSE(IsCopyShortcut(kKeyDownMessage, kKeyC, false));
+    EXPECT_FALSE(IsCopyShortcut(kKeyDownMessage, kKeyO, true));
+    EXPECT_FALSE(IsCopyShortcut(0x0101, kKeyC, true));
+}

@@ -400,4 +400,84 @@ TEST_F(SearchWorkerTest, StopFlagFromAnotherThread) {
     EXPECT_EQ(net.waits, 3);
 }
 
+// Targets: every address once, by unicast to port 1900 from one more socket
+// that the system binds; names resolved, the unresolved and refused told;
+// the log lists the targets after the local addresses.
+TEST_F(SearchWorkerTest, TargetsAreProbedByUnicastOnceEach) {
+    FakeNetwork net;
+    net.unicast = {"198.18.0.1"};
+    net.hosts = {{"nas.lan", {0x0A4D0101, 0x0A4D0102}}, {"lo.lan", {0x7F000001}}};
+    // The answer comes to the unicast socket (the second one made).
+    net.arrivals = {{{1, {"10.77.1.1", Answer("Far")}}}};
+    RecordingHost host;
+    SearchRequest request;
+    request.targets = {L"10.77.1.1", L"NAS.lan",      L"missing.lan",
+                       L"lo.lan",    L"10.77.1.0/30", L"127.0.0.1"};
+    SearchSummary summary;
+    RunSearch(&host, net, discovery::kSearchLimit, plat::TextEncoding::Ansi, request, &summary);
+
+    ASSERT_EQ(net.opened.size(), 2u);
+    EXPECT_EQ(net.bound.at(net.opened[1]), (std::pair<std::uint32_t, std::uint16_t>{0, 0}));
+    std::vector<std::uint32_t> unicast;
+    for (const FakeSend& send : net.sends) {
+        EXPECT_EQ(send.bytes, std::string(discovery::kSearchProbe));
+        EXPECT_EQ(send.port, 1900);
+        if (send.socket == net.opened[1]) {
+            unicast.push_back(send.address);
+        }
+    }
+    EXPECT_EQ(unicast, (std::vector<std::uint32_t>{0x0A4D0101, 0x0A4D0102}));
+    EXPECT_EQ(net.sends.size(), 3u);  // and the multicast probe
+    EXPECT_EQ(summary.directedAddresses, 2u);
+    EXPECT_EQ(summary.unresolved, std::vector<std::wstring>{L"missing.lan"});
+    EXPECT_EQ(summary.refused.size(), 2u);
+    EXPECT_EQ(host.notices,
+              (std::vector<Notice>{{"start"}, {"device", L"10.77.1.1", 0, L"Far"}, {"end"}}));
+    EXPECT_EQ(net.closed.size(), 2u);
+    const std::string log = Log();
+#ifdef _WIN32
+    const std::string nl = "\r\n";
+#else
+    const std::string nl = "\n";
+#endif
+    EXPECT_NE(log.find("198.18.0.1" + nl + "target: 10.77.1.1" + nl + "target: nas.lan" + nl +
+                       "target: missing.lan" + nl + "target: lo.lan" + nl + "target: 10.77.1.0/30" +
+                       nl + "----- send end-----"),
+              std::string::npos)
+        << log;
+}
+
+// 300 probes at no more than one a millisecond; the silent cycles while they
+// go out do not end the search, the first one after the last probe does.
+TEST_F(SearchWorkerTest, UnicastProbesArePacedAndSilenceCountsAfterTheLast) {
+    FakeNetwork net;
+    net.unicast = {"198.18.0.1"};
+    RecordingHost host;
+    SearchRequest request;
+    request.targets = {L"10.77.0.0/24", L"10.77.1.0/25"};
+    request.multicast = false;
+    RunSearch(&host, net, discovery::kSearchLimit, plat::TextEncoding::Ansi, request);
+
+    ASSERT_EQ(net.sends.size(), 254u + 126u);
+    EXPECT_EQ(net.opened.size(), 1u);  // no multicast socket
+    for (std::size_t k = 0; k < net.sends.size(); ++k) {
+        EXPECT_GE(net.sends[k].at, std::chrono::milliseconds(static_cast<long long>(k)));
+    }
+    EXPECT_EQ(net.sends.back().at, std::chrono::milliseconds(379));
+    EXPECT_EQ(net.timeouts.back(), discovery::kCycleWait);
+    EXPECT_EQ(net.clock, std::chrono::milliseconds(379) + discovery::kCycleWait);
+    EXPECT_EQ(host.notices, (std::vector<Notice>{{"start"}, {"end"}}));
+}
+
+// Without targets there is no further socket and no pacing.
+TEST_F(SearchWorkerTest, NoTargetsNoUnicastSocket) {
+    FakeNetwork net;
+    net.unicast = {"198.18.0.1", "198.19.0.1"};
+    RecordingHost host;
+    RunSearch(&host, net, discovery::kSearchLimit, plat::TextEncoding::Ansi, SearchRequest{});
+    EXPECT_EQ(net.opened.size(), 2u);
+    EXPECT_EQ(net.sends.size(), 2u);
+    EXPECT_EQ(net.timeouts, std::vector<std::chrono::milliseconds>{discovery::kCycleWait});
+}
+
 }  // namespace

@@ -7,6 +7,8 @@
 //
 // Options: --stop-after N   ask the worker to stop once N devices were reported
 //          --log PATH       append the search's trace there (default: slwintool.log)
+//          --target T       also probe T by unicast (address, host name or range)
+//          --no-multicast   the unicast probes only
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -112,18 +114,29 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     long stopAfter = 0;
+    SearchRequest request;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--stop-after") == 0 && i + 1 < argc) {
             stopAfter = std::strtol(argv[++i], nullptr, 10);
         } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
             SetLogFilePath(plat::FromUtf8(argv[++i]));
+        } else if (std::strcmp(argv[i], "--target") == 0 && i + 1 < argc) {
+            request.targets.push_back(plat::FromUtf8(argv[++i]));
+        } else if (std::strcmp(argv[i], "--no-multicast") == 0) {
+            request.multicast = false;
         } else {
-            std::fprintf(stderr, "usage: %s [--stop-after N] [--log PATH]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--stop-after N] [--log PATH] [--target T]... "
+                         "[--no-multicast]\n",
+                         argv[0]);
             return 2;
         }
     }
     DriverHost host(stopAfter);
-    std::thread worker([&host] { SearchThreadProc(&host); });
+    std::thread worker([&host, &request] {
+        const auto net = MakeSystemNetwork();
+        RunSearch(&host, *net, SearchLimitFromEnvironment(), plat::TextEncoding::Ansi, request);
+    });
     host.WaitForEnd();
     worker.join();
     return 0;

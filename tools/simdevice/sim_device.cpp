@@ -2,8 +2,9 @@
 // the discovery group on every interface of its namespace and answers each
 // probe by unicast to the probe's source after a random delay of up to MX
 // seconds, from each of its device addresses on the interface the probe came
-// in by. It records every probe and answer as JSON lines, misbehaves on
-// request, and ends by itself after its time limit or on SIGTERM.
+// in by (a probe sent to one of them: from that one only). It records every
+// probe and answer as JSON lines, misbehaves on request, and ends by itself
+// after its time limit or on SIGTERM.
 #include <arpa/inet.h>
 #include <iconv.h>
 #include <ifaddrs.h>
@@ -441,8 +442,13 @@ int main(int argc, char** argv) {
         if (probe.rfind("M-SEARCH", 0) != 0) continue;
         const long maxDelay = options.maxDelayMs.value_or(Mx(probe) * 1000L);
         std::uniform_int_distribution<long> delay(0, std::max(0L, maxDelay));
+        // A probe sent to one device's own address is answered by that device
+        // alone, as a device behind a router hears it.
+        const bool unicast = destination != kGroup;
         for (std::size_t d = 0; d < devices.size(); ++d) {
             if (options.answerFrom.empty() && devices[d].ifindex != ifindex) continue;
+            if (options.answerFrom.empty() && unicast && devices[d].address != destination)
+                continue;
             const Clock::time_point due = Clock::now() + std::chrono::milliseconds(delay(random));
             pending.emplace(due, Answer{d, from, BuildAnswer(options, devices[d], false)});
             if (options.mode == "twice") {

@@ -8,6 +8,10 @@
 //   sl_uictl click TITLE ID          presses a button
 //   sl_uictl select TITLE ROW        selects one row of the device list
 //   sl_uictl close TITLE             asks the window to close (WM_CLOSE)
+//   sl_uictl command TITLE ID        posts the command ID (a menu item) to the window
+//   sl_uictl text TITLE ID           the text of a control (ID 0: of the window)
+//   sl_uictl settext TITLE ID TEXT   sets a control's text
+//   sl_uictl lbitems TITLE ID        a list box's items, one a line
 //   sl_uictl geometry TITLE          "visible=V window=WxH client=WxH columns=A,B"
 //                                    in device pixels (the device list's columns)
 //   sl_uictl answer TITLE yes|no|ok  presses a message box's button
@@ -298,6 +302,36 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = found.front();
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (command == L"command") {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<int>(number(3, 0)), 0), 0);
+        return 0;
+    }
+    if (command == L"text" || command == L"settext" || command == L"lbitems") {
+        const int id = static_cast<int>(number(3, 0));
+        HWND control = id == 0 ? window : GetDlgItem(window, id);
+        if (control == nullptr) {
+            return 1;
+        }
+        if (command == L"settext") {
+            const std::wstring text = argc > 4 ? argv[4] : L"";
+            return SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) ? 0
+                                                                                                : 1;
+        }
+        if (command == L"lbitems") {
+            const int count = static_cast<int>(SendMessageW(control, LB_GETCOUNT, 0, 0));
+            for (int i = 0; i < count; ++i) {
+                std::wstring item(
+                    static_cast<std::size_t>(SendMessageW(control, LB_GETTEXTLEN, i, 0)) + 1,
+                    L'\0');
+                SendMessageW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+                item.resize(item.size() - 1);
+                Print(item);
+            }
+            return 0;
+        }
+        Print(TextOf(control));
         return 0;
     }
     if (command == L"geometry") {

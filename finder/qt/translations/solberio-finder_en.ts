@@ -40,5 +40,68 @@
         <source>検索中...</source>
         <translation>Searching...</translation>
     </message>
+    <message>
+        <source>機器が見つかりませんでした。</source>
+        <translation>No device was found.</translation>
+    </message>
+    <message>
+        <source>別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。</source>
+        <translation>Devices on another network can be found with “Search targets...” in the right-click menu.</translation>
+    </message>
+    <message>
+        <source>ネットワークに接続されていません。</source>
+        <translation>Not connected to a network.</translation>
+    </message>
+    <message>
+        <source>フォルダーを開く</source>
+        <translation>Open shared folder</translation>
+    </message>
+    <message>
+        <source>アドレスをコピー</source>
+        <translation>Copy address</translation>
+    </message>
+    <message>
+        <source>検索先を指定...</source>
+        <translation>Search targets...</translation>
+    </message>
+</context>
+<context>
+    <name>TargetsDialog</name>
+    <message>
+        <source>検索先の指定</source>
+        <translation>Search targets</translation>
+    </message>
+    <message>
+        <source>追加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>削除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>アドレス、ホスト名、または範囲 (例: 192.168.20.0/24):</source>
+        <translation>Address, host name or range (for example 192.168.20.0/24):</translation>
+    </message>
+    <message>
+        <source>アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。</source>
+        <translation>Enter an address, a host name or a range (/22 to /32).</translation>
+    </message>
+    <message>
+        <source>この検索先はすでにあります。</source>
+        <translation>This target is in the list already.</translation>
+    </message>
+    <message>
+        <source>検索先は 32 件、合わせて 1,024 文字までです。</source>
+        <translation>At most 32 targets of 1,024 characters in all.</translation>
+    </message>
+    <message>
+        <source>検索先を保存できませんでした。</source>
+        <translation>The targets could not be saved.</translation>
+    </message>
 </context>
 </TS>
