@@ -153,17 +153,15 @@ class ConsoleHost final : public ISearchHost {
         }
     }
 
-    void NotifyDeviceFound(const wchar_t* address, std::intptr_t) override {
+    void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t) override {
         ++found_;
-        const auto it = devices_.find(address);
-        const std::wstring name = it == devices_.end() ? L"" : it->second->strName;
-        const std::wstring detail = it == devices_.end() ? L"" : it->second->strDetail;
         if (options_.json) {
-            plat::WriteLine(plat::Stream::Out, L"{\"address\":" + JsonString(address) +
-                                                   L",\"name\":" + JsonString(name) +
-                                                   L",\"detail\":" + JsonString(detail) + L"}");
+            plat::WriteLine(plat::Stream::Out, L"{\"address\":" + JsonString(device.strAddress) +
+                                                   L",\"name\":" + JsonString(device.strName) +
+                                                   L",\"detail\":" + JsonString(device.strDetail) +
+                                                   L"}");
         } else {
-            plat::WriteLine(plat::Stream::Out, Pad(address) + OneLine(name));
+            plat::WriteLine(plat::Stream::Out, Pad(device.strAddress) + OneLine(device.strName));
         }
     }
 

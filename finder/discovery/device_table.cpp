@@ -1,9 +1,9 @@
 #include "finder/discovery/device_table.h"
 
-int AddDevice(const std::wstring& address, const std::wstring& name, const std::wstring& spare,
-              const std::wstring& detail, DeviceTable& table) {
+bool AddDevice(const std::wstring& address, const std::wstring& name, const std::wstring& spare,
+               const std::wstring& detail, DeviceTable& table) {
     if (table.find(address) != table.end()) {
-        return 1;
+        return true;
     }
     auto record = std::make_unique<DeviceInfo>();
     record->strName = name;
@@ -11,7 +11,7 @@ int AddDevice(const std::wstring& address, const std::wstring& name, const std::
     record->strSpare = spare;
     record->strDetail = detail;
     table.emplace(record->strAddress, std::move(record));
-    return 1;
+    return true;
 }
 
 void ClearDevices(DeviceTable& table) { table.clear(); }

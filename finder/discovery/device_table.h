@@ -17,9 +17,9 @@ struct DeviceInfo {
 using DeviceTable = std::map<std::wstring, std::unique_ptr<DeviceInfo>>;
 
 // Adds a record unless the address is already a key; an existing record is
-// never changed. Always 1.
-int AddDevice(const std::wstring& address, const std::wstring& name, const std::wstring& spare,
-              const std::wstring& detail, DeviceTable& table);
+// never changed. Always true.
+bool AddDevice(const std::wstring& address, const std::wstring& name, const std::wstring& spare,
+               const std::wstring& detail, DeviceTable& table);
 
 // Empties the table and releases every record.
 void ClearDevices(DeviceTable& table);

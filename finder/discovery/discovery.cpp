@@ -73,10 +73,10 @@ std::wstring FormatIpv4(std::uint32_t address) {
     return text.data();
 }
 
-int GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses) {
+bool GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses) {
     std::vector<std::string> texts;
     if (!net.ListUnicastAddresses(texts)) {
-        return 0;
+        return false;
     }
     for (const std::string& text : texts) {
         if (text == "0.0.0.0" || text == "127.0.0.1") {
@@ -87,53 +87,56 @@ int GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses) {
         }
         addresses.push_back(plat::FromUtf8(text));
     }
-    return 1;
+    return true;
 }
 
-int SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
-                    ProbeSockets& probe) {
+bool SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
+                     ProbeSockets& probe) {
     if (!net.ResolveGroup()) {
-        return 0;
+        return false;
     }
-    const std::size_t n = addresses.size();
-    probe.sockets.assign(n, kInvalidSocket);
-    probe.endpoints.assign(n, Ipv4Endpoint{});
-    probe.ports.assign(n, 0);
-    for (std::size_t i = 0; i < n; ++i) {
+    probe.assign(addresses.size(), ProbeSocket{});
+    for (std::size_t i = 0; i < probe.size(); ++i) {
         const SocketId socket = net.OpenUdpSocket();
         if (socket == kInvalidSocket) {
             continue;
         }
-        probe.sockets[i] = socket;
         const auto port = static_cast<std::uint16_t>(kFirstLocalPort + i);
-        probe.endpoints[i] = Ipv4Endpoint{ParseIpv4(plat::ToUtf8(addresses[i])), port};
-        probe.ports[i] = kFirstLocalPort + static_cast<std::int32_t>(i);
+        probe[i] = ProbeSocket{socket, Ipv4Endpoint{ParseIpv4(plat::ToUtf8(addresses[i])), port}};
         // A failed bind leaves the choice of port and interface to the system;
         // answers to that port still come back through this socket.
-        net.Bind(socket, probe.endpoints[i].address, port);
+        net.Bind(socket, probe[i].local.address, port);
     }
     const std::uint32_t group = ParseIpv4(kGroupAddress);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (probe.sockets[i] != kInvalidSocket) {
-            net.SendTo(probe.sockets[i], kSearchProbe, group, kGroupPort);
+    for (const ProbeSocket& entry : probe) {
+        if (entry.socket != kInvalidSocket) {
+            net.SendTo(entry.socket, kSearchProbe, group, kGroupPort);
         }
     }
-    return 1;
+    return true;
+}
+
+std::vector<SocketId> SocketsOf(const ProbeSockets& probe) {
+    std::vector<SocketId> sockets;
+    for (const ProbeSocket& entry : probe) {
+        sockets.push_back(entry.socket);
+    }
+    return sockets;
 }
 
 void CloseProbeSockets(INetwork& net, ProbeSockets& probe) {
-    for (const SocketId socket : probe.sockets) {
-        if (socket != kInvalidSocket) {
-            net.Close(socket);
+    for (const ProbeSocket& entry : probe) {
+        if (entry.socket != kInvalidSocket) {
+            net.Close(entry.socket);
         }
     }
-    probe = ProbeSockets{};
+    probe.clear();
 }
 
-int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
-                           std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
-                           std::size_t* readyCount, std::chrono::milliseconds wait,
-                           plat::TextEncoding encoding) {
+bool ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
+                            std::vector<std::wstring>& responses,
+                            std::vector<std::wstring>& senders, std::size_t* readyCount,
+                            std::chrono::milliseconds wait, plat::TextEncoding encoding) {
     // Sockets that were never made take no part; the set holds each handle
     // once and at most as many as the platform's set can.
     std::vector<SocketId> watched;
@@ -182,10 +185,10 @@ int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
         responses.push_back(plat::Decode(bytes.substr(0, bytes.find('\0')), encoding));
         senders.push_back(plat::FromUtf8(sender));
     }
-    return responses.empty() ? 0 : 1;
+    return !responses.empty();
 }
 
-int ParseServerHeader(const std::wstring& response, std::wstring& name, std::wstring& detail) {
+bool ParseServerHeader(const std::wstring& response, std::wstring& name, std::wstring& detail) {
     constexpr std::wstring_view kServerTag = L"SERVER: ";
     for (const std::wstring_view line : Tokens(response, L'\n')) {
         if (line.find(kServerTag) == std::wstring_view::npos) {
@@ -194,7 +197,7 @@ int ParseServerHeader(const std::wstring& response, std::wstring& name, std::wst
         const std::wstring_view value = line.substr(kServerTag.size());
         const auto fields = Tokens(value, L',');
         if (fields.size() < 3) {
-            return 0;
+            return false;
         }
         std::wstring_view third = fields[2];
         if (!third.empty() && third.front() == L' ') {
@@ -211,7 +214,7 @@ int ParseServerHeader(const std::wstring& response, std::wstring& name, std::wst
             detail.clear();
         }
     }
-    return 1;
+    return true;
 }
 
 }  // namespace discovery

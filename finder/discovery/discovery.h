@@ -40,50 +40,55 @@ struct Ipv4Endpoint {
     std::uint16_t port = 0;
 };
 
-// The probe sockets of one search, entry i for local address i.
-struct ProbeSockets {
-    std::vector<SocketId> sockets;
-    std::vector<Ipv4Endpoint> endpoints;
-    std::vector<std::int32_t> ports;
+// The probe socket of local address i: bound to that address and port
+// 18300 + i; kInvalidSocket when none could be opened.
+struct ProbeSocket {
+    SocketId socket = kInvalidSocket;
+    Ipv4Endpoint local;
 };
+// The probe sockets of one search, entry i for local address i.
+using ProbeSockets = std::vector<ProbeSocket>;
+// Their sockets, in order (invalid ones included), as the receive cycles watch them.
+std::vector<SocketId> SocketsOf(const ProbeSockets& probe);
 
 // Dotted decimal as inet_addr reads it in its plain form; 0xFFFFFFFF (the
 // broadcast address, as inet_addr) when the text is not an address.
 std::uint32_t ParseIpv4(std::string_view text);
 std::wstring FormatIpv4(std::uint32_t address);
 
-// Appends the qualifying local IPv4 addresses in order. 1 if the adapter list
-// was read, else 0 (the list is then unchanged).
-int GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses);
+// Appends the qualifying local IPv4 addresses in order. True if the adapter
+// list was read (else the list is unchanged).
+bool GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses);
 
 // One socket per address bound to (address, 18300 + index); the probe is sent
-// once through each. 1 once every socket was tried, 0 if the group did not
-// resolve (no socket made).
-int SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses, ProbeSockets& probe);
+// once through each. True once every socket was tried, false if the group
+// did not resolve (no socket made).
+bool SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
+                     ProbeSockets& probe);
 
 // Closes every valid socket and empties the tables.
 void CloseProbeSockets(INetwork& net, ProbeSockets& probe);
 
 // One receive cycle: at most one datagram per ready socket, appended to the
-// two lists at equal indices. 1 if responses holds a text afterwards.
+// two lists at equal indices. True if responses holds a text afterwards.
 // readyCount, when given, gets the number of sockets that were ready, read
 // successfully or not: a cycle whose only datagram could not be read (too
 // long, or an error report) was not silent. wait: the longest wait for the
 // first datagram (shorter only for the last cycle of a search). encoding:
 // how the answers' bytes are read.
-int ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
-                           std::vector<std::wstring>& responses, std::vector<std::wstring>& senders,
-                           std::size_t* readyCount = nullptr,
-                           std::chrono::milliseconds wait = kCycleWait,
-                           plat::TextEncoding encoding = plat::TextEncoding::Ansi);
+bool ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,
+                            std::vector<std::wstring>& responses,
+                            std::vector<std::wstring>& senders, std::size_t* readyCount = nullptr,
+                            std::chrono::milliseconds wait = kCycleWait,
+                            plat::TextEncoding encoding = plat::TextEncoding::Ansi);
 
 // Consecutive cycles of unreadable datagrams only after which a search ends
 // all the same, so a socket that keeps failing cannot hold it forever.
 inline constexpr int kMaxUnreadableCycles = 64;
 
 // Name and detail from the SERVER header lines of one answer; a later line
-// overrides an earlier one. 0 when the reading stopped at a line with fewer
-// than three fields (name and detail keep what they held), else 1.
-int ParseServerHeader(const std::wstring& response, std::wstring& name, std::wstring& detail);
+// overrides an earlier one. False when the reading stopped at a line with
+// fewer than three fields (name and detail keep what they held).
+bool ParseServerHeader(const std::wstring& response, std::wstring& name, std::wstring& detail);
 
 }  // namespace discovery

@@ -1,6 +1,6 @@
-// What the search worker needs of the window that started it. The finder's
-// main dialog implements it with window messages; tests and the search
-// driver implement it directly.
+// What the search worker needs of whatever started it: the finder's main
+// dialog (which turns the notices into its window messages), the Qt
+// window's bridge, slfind, the search driver and the tests.
 #pragma once
 
 #include <atomic>
@@ -10,23 +10,18 @@
 
 #include "finder/discovery/device_table.h"
 
-// The notices' numbers, as the dialog's window receives them (WM_USER + n).
-inline constexpr unsigned kWmUser = 0x0400;
-inline constexpr unsigned WM_SEARCH_START = kWmUser + 200;  // sent, worker waits
-inline constexpr unsigned WM_DEVICE_FOUND = kWmUser + 300;  // sent, worker waits
-inline constexpr unsigned WM_SEARCH_END = kWmUser + 400;    // posted, worker goes on
-
 class ISearchHost {
   public:
     virtual ~ISearchHost() = default;
 
-    // WM_SEARCH_START: returns once the host has emptied its device table and
-    // its list.
+    // The search starts: returns once the host has emptied its device table
+    // and its list.
     virtual void NotifySearchStart() = 0;
-    // WM_DEVICE_FOUND: address is valid only during the call; index counts the
-    // devices reported before it in this search. Returns once handled.
-    virtual void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) = 0;
-    // WM_SEARCH_END: queued for the host; does not wait.
+    // A device answered for the first time in this search: its record in the
+    // device table, and how many devices were reported before it. Returns
+    // once handled; the worker waits.
+    virtual void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) = 0;
+    // The search ended: queued for the host; the worker does not wait.
     virtual void NotifySearchEnd() = 0;
 
     // m_bStopSearch: set by the host to ask the worker to stop, cleared by the

@@ -161,15 +161,13 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
 
     // The unicast socket comes first, so that it is watched however many
     // local addresses there are.
-    std::vector<SocketId> sockets = probe.sockets;
+    std::vector<SocketId> sockets = SocketsOf(probe);
     if (directed.Socket() != kInvalidSocket) {
         sockets.insert(sockets.begin(), directed.Socket());
     }
 
     std::vector<std::wstring> responses;
     std::vector<std::wstring> senders;
-    // The address of the device being reported; valid during the report only.
-    std::array<wchar_t, 256> report{};
     std::intptr_t counter = 0;
     int unreadableCycles = 0;
     while (stop.load() == 0) {
@@ -189,7 +187,7 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
             wait = std::min(wait, directed.UntilNext(now));
         }
         std::size_t ready = 0;
-        if (ReceiveSearchResponses(net, sockets, responses, senders, &ready, wait, answers) == 0) {
+        if (!ReceiveSearchResponses(net, sockets, responses, senders, &ready, wait, answers)) {
             // Only a cycle in which nothing came is silence, and only once the
             // last unicast probe is out. One whose datagrams could not be read
             // (a datagram over 4096 bytes, an error report) must not end the
@@ -214,10 +212,7 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
                 continue;
             }
             AddDevice(senders[i], name, L"-", detail, devices);
-            const std::size_t length = std::min(senders[i].size(), report.size() - 1);
-            std::copy_n(senders[i].begin(), length, report.begin());
-            report[length] = L'\0';
-            host->NotifyDeviceFound(report.data(), counter);
+            host->NotifyDeviceFound(*devices.at(senders[i]), counter);
             ++counter;
         }
         WriteLog(L"----- res end-----");

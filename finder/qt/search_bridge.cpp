@@ -48,13 +48,9 @@ void SearchBridge::NotifySearchStart() {
     emit searchStarted();
 }
 
-void SearchBridge::NotifyDeviceFound(const wchar_t* address, std::intptr_t index) {
-    const auto entry = devices_.find(address);
-    if (entry == devices_.end() || !entry->second) {
-        return;
-    }
-    emit deviceFound(finder_qt::ToQString(entry->second->strName),
-                     finder_qt::ToQString(entry->second->strAddress), static_cast<int>(index));
+void SearchBridge::NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) {
+    emit deviceFound(finder_qt::ToQString(device.strName), finder_qt::ToQString(device.strAddress),
+                     static_cast<int>(index));
 }
 
 void SearchBridge::NotifySearchEnd() {

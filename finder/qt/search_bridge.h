@@ -48,7 +48,7 @@ class SearchBridge final : public QObject, public ISearchHost {
     // ISearchHost, called on the worker thread. The device table belongs to
     // the worker while it runs; the window only sees the signals' copies.
     void NotifySearchStart() override;
-    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override;
+    void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override;
     void NotifySearchEnd() override;
     std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
     DeviceTable& Devices() override { return devices_; }

@@ -66,10 +66,6 @@ std::wstring EmptyListText(EmptyList state) {
     return {};
 }
 
-bool IsCopyShortcut(unsigned message, unsigned virtualKey, bool ctrlDown) {
-    return message == kKeyDownMessage && virtualKey == kKeyC && ctrlDown;
-}
-
 bool MayOpenDevicePage(PageTrigger trigger, bool searching, bool hasSelection) {
     if (searching && trigger != PageTrigger::SettingsButton) {
         return false;
@@ -80,11 +76,5 @@ bool MayOpenDevicePage(PageTrigger trigger, bool searching, bool hasSelection) {
 bool EnablesSettingsOnListChange(bool searching, bool settingsEnabled) {
     return !searching && !settingsEnabled;
 }
-
-bool IsOpenPageShortcut(unsigned message, unsigned virtualKey, bool ctrlDown) {
-    return message == kKeyDownMessage && virtualKey == kKeyO && ctrlDown;
-}
-
-bool IsAboutCommand(unsigned systemCommand) { return (systemCommand & 0xFFF0u) == kAboutCommand; }
 
 }  // namespace finder

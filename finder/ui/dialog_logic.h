@@ -54,10 +54,6 @@ EmptyList EmptyListState(bool searching, int rows, std::size_t localAddresses);
 // The text for a state: two lines for NotFound, one for Offline.
 std::wstring EmptyListText(EmptyList state);
 
-// Ctrl+C, auto-repeat included.
-inline constexpr unsigned kKeyC = 0x43;
-bool IsCopyShortcut(unsigned message, unsigned virtualKey, bool ctrlDown);
-
 // What asks for the device page.
 enum class PageTrigger { SettingsButton, DoubleClick, Command };
 
@@ -67,14 +63,5 @@ bool MayOpenDevicePage(PageTrigger trigger, bool searching, bool hasSelection);
 
 // After a search: the first list change enables 設定, once.
 bool EnablesSettingsOnListChange(bool searching, bool settingsEnabled);
-
-// Ctrl+O, auto-repeat included; Shift and Alt do not matter.
-inline constexpr unsigned kKeyDownMessage = 0x0100;  // WM_KEYDOWN
-inline constexpr unsigned kKeyO = 0x4F;
-bool IsOpenPageShortcut(unsigned message, unsigned virtualKey, bool ctrlDown);
-
-// The system-menu command of the About item, whatever its low four bits.
-inline constexpr unsigned kAboutCommand = 0x0010;
-bool IsAboutCommand(unsigned systemCommand);
 
 }  // namespace finder

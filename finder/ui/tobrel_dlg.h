@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "finder/discovery/search_host.h"
+#include "finder/ui/search_messages.h"
 #include "platform/win32/dialog.h"
 #include "platform/win32/dpi.h"
 #include "platform/win32/list_view.h"
@@ -44,7 +45,7 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
 
     // ISearchHost, called on the worker thread.
     void NotifySearchStart() override;
-    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override;
+    void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override;
     void NotifySearchEnd() override;
     std::atomic<std::int32_t>& StopSearchFlag() override { return m_bStopSearch; }
     DeviceTable& Devices() override { return m_mapDevices; }

@@ -12,6 +12,7 @@
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
 #include "finder/ui/about_dlg.h"
+#include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
 #include "finder/ui/targets_dlg.h"
@@ -194,8 +195,8 @@ unsigned __stdcall CTobrelDlg::SearchThreadEntry(void* self) {
 
 void CTobrelDlg::NotifySearchStart() { SendMessageW(m_hNotifyWnd, WM_SEARCH_START, 0, 0); }
 
-void CTobrelDlg::NotifyDeviceFound(const wchar_t* address, std::intptr_t index) {
-    SendMessageW(m_hNotifyWnd, WM_DEVICE_FOUND, reinterpret_cast<WPARAM>(address),
+void CTobrelDlg::NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) {
+    SendMessageW(m_hNotifyWnd, WM_DEVICE_FOUND, reinterpret_cast<WPARAM>(device.strAddress.c_str()),
                  static_cast<LPARAM>(index));
 }
 

@@ -72,12 +72,7 @@ void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intp
     for (const FakeDevice& device : devices) {
         if (AddDevice(device.address, device.name, L"-", L"", host->Devices()) &&
             host->Devices().count(device.address) == 1) {
-            // The buffer is reused, as the worker's is.
-            wchar_t buffer[256];
-            wcsncpy(buffer, device.address.c_str(), 255);
-            buffer[255] = L'\0';
-            host->NotifyDeviceFound(buffer, index++);
-            buffer[0] = L'#';
+            host->NotifyDeviceFound(*host->Devices().at(device.address), index++);
         }
     }
 }

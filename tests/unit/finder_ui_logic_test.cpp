@@ -1,6 +1,7 @@
 // The main dialog's decisions, without a window.
 #include <gtest/gtest.h>
 
+#include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
 #include "platform/win32/icon_layout.h"
 

@@ -40,10 +40,12 @@ class RecordingHost : public ISearchHost {
         }
         Record({"start"});
     }
-    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override {
-        const auto it = devices_.find(address);
-        Record(
-            {"device", address, index, it == devices_.end() ? L"<missing>" : it->second->strName});
+    void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override {
+        // The record is the table's own.
+        const auto it = devices_.find(device.strAddress);
+        Record({"device", device.strAddress, index,
+                it != devices_.end() && it->second.get() == &device ? device.strName
+                                                                    : L"<not the table's>"});
     }
     void NotifySearchEnd() override { Record({"end"}); }
     std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }

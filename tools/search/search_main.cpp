@@ -43,14 +43,10 @@ class DriverHost final : public ISearchHost {
         Print("start\t" + Elapsed() + "\t" + std::to_string(wall));
     }
 
-    void NotifyDeviceFound(const wchar_t* address, std::intptr_t index) override {
-        std::string line =
-            "device\t" + Elapsed() + "\t" + std::to_string(index) + "\t" + plat::ToUtf8(address);
-        const auto it = devices_.find(address);
-        if (it != devices_.end()) {
-            line += "\t" + Clean(it->second->strName) + "\t" + Clean(it->second->strDetail);
-        }
-        Print(line);
+    void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override {
+        Print("device\t" + Elapsed() + "\t" + std::to_string(index) + "\t" +
+              plat::ToUtf8(device.strAddress) + "\t" + Clean(device.strName) + "\t" +
+              Clean(device.strDetail));
         if (stopAfter_ > 0 && index + 1 >= stopAfter_) {
             stop_.store(1);
         }
