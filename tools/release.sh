@@ -41,6 +41,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The .deb's archive members carry the files' modes: one umask for every release.
+umask 022
 die() { echo "release.sh: $*" >&2; exit 1; }
 usage() { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 2; }
 
