@@ -22,11 +22,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +65,7 @@ struct Config {
     int redirects = 3;
     long long stallAfter = -1;  // -1: half the body
     int trickleMs = 200;        // pause between the bytes of a trickle
+    std::string root;           // other paths: the files under this folder
 };
 
 Config g_config;
@@ -82,6 +85,7 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "           endless|trickle]\n"
                  "  [--fault-target installer|version|all] [--fault-count N]\n"
                  "  [--redirects N] [--stall-after BYTES] [--trickle-ms MS]\n"
+                 "  [--root DIR]  (any other path: that file under DIR, as it is)\n"
                  "faults: short cuts the body in the middle and closes; long sends 1000\n"
                  "  bytes more than announced; no-length sends the body without\n"
                  "  Content-Length; stall stops sending after --stall-after bytes and\n"
@@ -146,6 +150,8 @@ void ParseArgs(int argc, char** argv) {
             c.redirects = static_cast<int>(Number(value, "--redirects"));
         } else if (name == "--stall-after") {
             c.stallAfter = static_cast<long long>(Number(value, "--stall-after"));
+        } else if (name == "--root") {
+            c.root = value;
         } else if (name == "--trickle-ms") {
             c.trickleMs = static_cast<int>(Number(value, "--trickle-ms"));
         } else {
@@ -398,6 +404,20 @@ void Serve(int fd, const Body& body, const std::string& fault) {
     }
 }
 
+// The file under --root for a path that names one; none for a path with "..".
+std::optional<std::string> RootFile(const std::string& path) {
+    if (g_config.root.empty() || path.find("..") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string file = g_config.root + path;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 void Respond(int fd, const std::string& method, std::string path, const std::string& host) {
     if (method != "GET") {
         SendSmall(fd, 405);
@@ -432,6 +452,10 @@ void Respond(int fd, const std::string& method, std::string path, const std::str
     const bool isVersion = path == g_config.versionPath;
     const bool isInstaller = path == g_config.installerPath;
     if (!isVersion && !isInstaller) {
+        if (const auto text = RootFile(path)) {
+            Serve(fd, Body{&*text, text->size()}, "none");
+            return;
+        }
         SendSmall(fd, 404);
         return;
     }
