@@ -7,6 +7,7 @@
 #   DIR/ca.pem            a root CA (self-signed)
 #   DIR/codesign.pem      a code-signing certificate it issued, then the CA
 #   DIR/codesign.key      its private key
+#   DIR/tsa.pem, tsa.key  a time-stamping certificate it issued, its key
 #   DIR/other-ca.pem      another root CA, which issued nothing here
 #   DIR/apt.asc           an OpenPGP secret key for the apt repository
 #   DIR/other-apt.asc     another one
@@ -29,7 +30,14 @@ printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
 openssl x509 -req -in codesign.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
   -extfile codesign.ext -out codesign.crt 2>/dev/null
 cat codesign.crt ca.pem >codesign.pem
-rm -f codesign.csr codesign.ext codesign.crt ca.srl
+# A time-stamping authority's certificate from the same CA.
+openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr \
+  -subj "$(subj 'Solberio time stamps')" 2>/dev/null
+printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
+  extendedKeyUsage=critical,timeStamping >tsa.ext
+openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+  -extfile tsa.ext -out tsa.pem 2>/dev/null
+rm -f codesign.csr codesign.ext codesign.crt tsa.csr tsa.ext ca.srl
 
 # OpenPGP keys for the apt repository: apt.asc signs, other-apt.asc does not
 # belong to the release.

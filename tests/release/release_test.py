@@ -8,6 +8,7 @@ tools/test.sh makes the release into $SL_WINDOWS_TOOLS_DIR/release/ with
 Authenticode and --apt-key from the run's test PKI ($SL_TEST_PKI)."""
 import calendar
 import hashlib
+import http.server
 import os
 import pathlib
 import shutil
@@ -15,6 +16,7 @@ import signal
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -83,7 +85,8 @@ class Release(unittest.TestCase):
     @needs_release
     def test_no_build_path_or_build_time_in_the_outputs(self):
         commit_time = int(run(["git", "-C", str(SOURCE), "log", "-1", "--format=%ct"]).stdout)
-        paths = {str(SOURCE.resolve()).encode(), str(RELEASE.parents[2].resolve()).encode()}
+        # Every build tree is in the source tree.
+        paths = {str(SOURCE.resolve()).encode()}
         with tempfile.TemporaryDirectory() as tmp:
             # The unsigned programs, as the setup program packs them.
             pes = []
@@ -149,19 +152,63 @@ class Release(unittest.TestCase):
                                  "InstallerSha256": sha256(RELEASE / SETUP).upper()})
         self.assertEqual(ini["SHA256"], sha256(RELEASE / SETUP))
 
+    @staticmethod
+    def signed_release(out, timestamp_url):
+        """The test release again (nothing to rebuild), time-stamped by that URL."""
+        return run(["bash", str(SOURCE / "tools/release.sh"), "--version", VERSION,
+                    "--arch", ENV.get("SL_WINE_ARCH", "win32"),
+                    "--signing-key", str(PKI / "release-key.pem"), "--out", out,
+                    "--codesign-cert", str(PKI / "codesign.pem"), "--codesign-key", str(PKI / "codesign.key"),
+                    "--timestamp-url", timestamp_url], timeout=600)
+
     @needs_release
     def test_a_failed_signing_leaves_no_release(self):
         with tempfile.TemporaryDirectory() as out:
             # Nothing listens on the discard port: the time stamp fails.
-            made = run(["bash", str(SOURCE / "tools/release.sh"), "--version", VERSION,
-                        "--arch", ENV.get("SL_WINE_ARCH", "win32"),
-                        "--signing-key", str(PKI / "release-key.pem"), "--out", out,
-                        "--codesign-cert", str(PKI / "codesign.pem"),
-                        "--codesign-key", str(PKI / "codesign.key"),
-                        "--timestamp-url", "http://127.0.0.1:9/"], timeout=600)
+            made = self.signed_release(out, "http://127.0.0.1:9/")
             self.assertNotEqual(made.returncode, 0, made.stdout)
             self.assertIn("Authenticode", made.stderr)
             self.assertEqual(os.listdir(out), [])
+
+    @needs_release
+    def test_signatures_carry_the_time_stamp_of_the_server(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            tmp = pathlib.Path(tmp)
+            (tmp / "serial").write_text("01\n")
+            (tmp / "tsa.cnf").write_text(
+                f"[tsa]\ndefault_tsa = t\n[t]\nserial = {tmp}/serial\nsigner_cert = {PKI}/tsa.pem\n"
+                f"certs = {PKI}/ca.pem\nsigner_key = {PKI}/tsa.key\nsigner_digest = sha256\n"
+                "default_policy = 1.2.3.4.1\ndigests = sha256, sha1\ness_cert_id_alg = sha256\n")
+
+            class Authority(http.server.BaseHTTPRequestHandler):  # RFC 3161 over HTTP
+                def do_POST(self):
+                    query = self.rfile.read(int(self.headers["Content-Length"]))
+                    (tmp / "q.tsq").write_bytes(query)
+                    run(["openssl", "ts", "-reply", "-config", str(tmp / "tsa.cnf"),
+                         "-queryfile", str(tmp / "q.tsq"), "-out", str(tmp / "r.tsr")])
+                    reply = (tmp / "r.tsr").read_bytes()
+                    self.send_response(200)
+                    self.send_header("Content-Type", "application/timestamp-reply")
+                    self.send_header("Content-Length", str(len(reply)))
+                    self.end_headers()
+                    self.wfile.write(reply)
+
+                def log_message(self, *args):
+                    pass
+
+            server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Authority)
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            self.addCleanup(server.server_close)
+            self.addCleanup(server.shutdown)
+            out = tmp / "out"
+            made = self.signed_release(str(out), f"http://127.0.0.1:{server.server_port}/")
+            self.assertEqual(made.returncode, 0, made.stderr)
+            release = out / VERSION
+            for pe in [release / SETUP] + [release / "programs" / p for p in PROGRAMS]:
+                verify = run(["osslsigncode", "verify", "-CAfile", str(PKI / "ca.pem"),
+                              "-TSA-CAfile", str(PKI / "ca.pem"), "-in", str(pe)])
+                self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
+                self.assertIn("Solberio time stamps", verify.stdout, pe.name)
 
 
 class AptRepository(unittest.TestCase):
