@@ -26,8 +26,11 @@ if [ -n "${SL_TIMESTAMP_URL:-}" ]; then
   stamp=(-ts "$SL_TIMESTAMP_URL")
   check=(-TSA-CAfile "$trust")
 fi
+# The description is the program name of the elevation prompt. osslsigncode
+# writes it as an ASCII string, which Windows reads in the ANSI code page:
+# the product name in Latin letters, so that no Windows shows it garbled.
 osslsigncode sign -certs "$SL_CODESIGN_CERT" -key "$SL_CODESIGN_KEY" -h sha256 \
-  -n "ソルベリオ Windows Tool" "${stamp[@]}" -in "$file" -out "$signed" >/dev/null ||
+  -n "Solberio Windows Tool" "${stamp[@]}" -in "$file" -out "$signed" >/dev/null ||
   { echo "codesign.sh: signing $file failed" >&2; exit 1; }
 osslsigncode verify -CAfile "$trust" "${check[@]}" -in "$signed" >/dev/null ||
   { echo "codesign.sh: the signature of $file does not verify" >&2; exit 1; }
