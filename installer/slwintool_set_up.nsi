@@ -9,6 +9,10 @@
 ; the same setup as a 64-bit program, for hosts whose Wine cannot start
 ; 32-bit programs (tests only); the shipped setup program is 32-bit.
 ;
+; CODESIGN (release command, Authenticode): a program that signs the PE file
+; it is given in place; it signs the uninstaller as makensis writes it into
+; the setup program, then the setup program itself.
+;
 ; Command line: /S silent; /UPDATESITE=URL writes a url.ini naming that
 ; version-file URL when the folder has none; /D=FOLDER (last, unquoted).
 Unicode true
@@ -51,6 +55,14 @@ InstallDir "$PROGRAMFILES32\${PRODUCT}"
 ; Over an existing installation, its folder is proposed.
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 RequestExecutionLevel admin
+; Sharp pages at every display scale, and the Windows versions it runs on,
+; like the programs' own manifests.
+ManifestDPIAware true
+ManifestSupportedOS all
+!ifdef CODESIGN
+  !uninstfinalize '"${CODESIGN}" "%1"' = 0
+  !finalize '"${CODESIGN}" "%1"' = 0
+!endif
 SetCompressor /SOLID lzma
 BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show

@@ -33,6 +33,8 @@ packages=(
   # the Qt desktop finder, its translations and its Debian package
   qt6-base-dev qt6-l10n-tools qt6-tools-dev libgl-dev
   dpkg-dev lintian file
+  # releases: Authenticode, the apt repository and its test, the winget test
+  osslsigncode apt-utils gpg python3-yaml
 )
 
 missing=()

@@ -60,11 +60,18 @@ world_up
 echo "run $SL_RUN, display $DISPLAY, Wine $SL_WINE_ARCH ($SL_WINDOWS_PRESET build)"
 mark "LAN, display, Wine ($SL_WINE_ARCH)" "$t"
 # The installer suite's releases 1.0.0.0 and 1.0.0.1 of the Windows build,
-# signed with a throw-away key (one build tree: the second rebuilds little).
+# signed with throw-away keys: the update key, Authenticode from a test CA,
+# and (1.0.0.1) the apt repository's OpenPGP key; outside the repository, as
+# the release command wants (one build tree: the second rebuilds little).
 t=$(date +%s)
-bash tools/release.sh --new-key "$SL_WORLD_DIR/release-key.pem" >/dev/null || die "no test signing key"
+export SL_TEST_PKI="$SL_WORLD_DIR/pki"
+bash tools/test_pki.sh "$SL_TEST_PKI" >/dev/null || die "no test PKI"
+bash tools/release.sh --new-key "$SL_TEST_PKI/release-key.pem" >/dev/null || die "no test signing key"
 for version in 1.0.0.0 1.0.0.1; do
-  bash tools/release.sh --version "$version" --arch "$SL_WINE_ARCH" --signing-key "$SL_WORLD_DIR/release-key.pem" \
+  apt=()
+  [ "$version" = 1.0.0.0 ] || apt=(--apt-key "$SL_TEST_PKI/apt.asc")
+  bash tools/release.sh --version "$version" --arch "$SL_WINE_ARCH" --signing-key "$SL_TEST_PKI/release-key.pem" \
+    --codesign-cert "$SL_TEST_PKI/codesign.pem" --codesign-key "$SL_TEST_PKI/codesign.key" "${apt[@]}" \
     --site-url "http://$SL_SITE_ADDR" --out "$SL_WINDOWS_TOOLS_DIR/release" >/dev/null || die "test release $version failed"
 done
 mark "test releases" "$t"

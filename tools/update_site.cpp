@@ -22,11 +22,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +70,7 @@ struct Config {
     std::uint64_t burst = 0;    // bodies in pieces of this many bytes ...
     int pauseMs = 0;            // ... with this pause between them
     std::string mirror;         // "http://HOST": where the mirror fault sends requests
+    std::string root;           // other paths: the files under this folder
 };
 
 Config g_config;
@@ -88,6 +91,7 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  [--fault-target installer|version|all] [--fault-count N]\n"
                  "  [--redirects N] [--stall-after BYTES] [--trickle-ms MS]\n"
                  "  [--rate BYTES_PER_S] [--burst BYTES --pause-ms MS] [--mirror http://HOST]\n"
+                 "  [--root DIR]  (any other path: that file under DIR, as it is)\n"
                  "faults: short cuts the body in the middle and closes; long sends 1000\n"
                  "  bytes more than announced; no-length sends the body without\n"
                  "  Content-Length; stall stops sending after --stall-after bytes and\n"
@@ -154,6 +158,8 @@ void ParseArgs(int argc, char** argv) {
             c.redirects = static_cast<int>(Number(value, "--redirects"));
         } else if (name == "--stall-after") {
             c.stallAfter = static_cast<long long>(Number(value, "--stall-after"));
+        } else if (name == "--root") {
+            c.root = value;
         } else if (name == "--trickle-ms") {
             c.trickleMs = static_cast<int>(Number(value, "--trickle-ms"));
         } else if (name == "--rate") {
@@ -458,6 +464,20 @@ void Serve(int fd, const Body& body, const std::string& fault) {
     }
 }
 
+// The file under --root for a path that names one; none for a path with "..".
+std::optional<std::string> RootFile(const std::string& path) {
+    if (g_config.root.empty() || path.find("..") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string file = g_config.root + path;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 void Respond(int fd, const std::string& method, std::string path, const std::string& host) {
     if (method != "GET") {
         SendSmall(fd, 405);
@@ -492,6 +512,10 @@ void Respond(int fd, const std::string& method, std::string path, const std::str
     const bool isVersion = path == g_config.versionPath;
     const bool isInstaller = path == g_config.installerPath;
     if (!isVersion && !isInstaller) {
+        if (const auto text = RootFile(path)) {
+            Serve(fd, Body{&*text, text->size()}, "none");
+            return;
+        }
         SendSmall(fd, 404);
         return;
     }
