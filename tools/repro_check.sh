@@ -29,7 +29,7 @@ start=$(date +%s)
 work=$(mktemp -d /tmp/slrepro.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 keys="$work/keys"
-bash "$root/tools/test_pki.sh" "$keys"
+bash "$root/tests/harness/test_pki.sh" "$keys"
 bash "$root/tools/release.sh" --new-key "$keys/update.pem" >/dev/null
 
 build() { # CLONE OUT [release options]

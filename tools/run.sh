@@ -16,8 +16,8 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-# shellcheck source=tools/world.sh
-source tools/world.sh
+# shellcheck source=tests/harness/world.sh
+source tests/harness/world.sh
 
 say() { printf '== %s\n' "$*"; }
 die() { echo "run.sh: $*" >&2; exit 1; }

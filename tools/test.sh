@@ -10,8 +10,8 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-# shellcheck source=tools/world.sh
-source tools/world.sh
+# shellcheck source=tests/harness/world.sh
+source tests/harness/world.sh
 
 say() { printf '\n== %s\n' "$*"; }
 die() { echo "test.sh: $*" >&2; exit 1; }
@@ -65,7 +65,7 @@ mark "LAN, display, Wine ($SL_WINE_ARCH)" "$t"
 # the release command wants (one build tree: the second rebuilds little).
 t=$(date +%s)
 export SL_TEST_PKI="$SL_WORLD_DIR/pki"
-bash tools/test_pki.sh "$SL_TEST_PKI" >/dev/null || die "no test PKI"
+bash tests/harness/test_pki.sh "$SL_TEST_PKI" >/dev/null || die "no test PKI"
 bash tools/release.sh --new-key "$SL_TEST_PKI/release-key.pem" >/dev/null || die "no test signing key"
 for version in 1.0.0.0 1.0.0.1; do
   apt=()
@@ -92,7 +92,7 @@ suite "native suites"        ctest --test-dir build/linux --output-on-failure
 suite "native ASan+UBSan"    ctest --test-dir build/linux-asan --output-on-failure -LE 'wine'
 suite "native TSan"          ctest --test-dir build/linux-tsan --output-on-failure -L tsan
 suite "Windows suites ($SL_WINE_ARCH)" ctest --test-dir "$SL_WINDOWS_BUILD" --output-on-failure
-suite "fuzzers (bounded)"    tools/fuzz.sh all 20
+suite "fuzzers (bounded)"    tests/fuzz/fuzz.sh all 20
 
 t=$(date +%s); say "Debian package"
 { (cd build/linux && cpack -G DEB) && lintian --fail-on error dist/linux/solberio-finder_*_amd64.deb; } ||

@@ -19,17 +19,17 @@
 # their records show the span), and the end of the search after the last
 # answer.
 #
-#   tools/bench_discovery.sh [COUNTS...]     (default: 50 250)
+#   tests/bench/bench_discovery.sh [COUNTS...]     (default: 50 250)
 #   SL_BENCH_TARGETS="native wine burst slfind routed" (default: all five)
 #
 # Inside a test LAN (SL_RUN and SL_TESTLAN set, as tools/test.sh exports
 # them) it adds its own hosts to it; otherwise it brings up a LAN of its own
-# with tools/testlan.sh and takes it down at the end. The Wine runs need the
+# with tests/harness/testlan.sh and takes it down at the end. The Wine runs need the
 # run's prefix (SL_WINE=1, WINEPREFIX; its wineserver in the pc namespace)
 # and are skipped without it.
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")/../.." && pwd)
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(50 250)
 bin=${SL_TOOLS_DIR:-$here/build/linux/bin}
@@ -42,7 +42,7 @@ targets=(${SL_BENCH_TARGETS:-native wine burst slfind routed})
 own_lan=0
 if [ -z "${SL_RUN:-}" ] || [ -z "${SL_TESTLAN:-}" ]; then
   export SL_RUN="bd$$"
-  export SL_TESTLAN="$here/tools/testlan.sh"
+  export SL_TESTLAN="$here/tests/harness/testlan.sh"
   eval "$("$SL_TESTLAN" up "$SL_RUN")"
   own_lan=1
 fi

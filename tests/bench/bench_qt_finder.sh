@@ -6,12 +6,12 @@
 # sent (the devices record whole milliseconds), the end of the search (更新
 # back) after the last answer, and the program's peak resident memory.
 #
-#   tools/inlan.sh tools/bench_qt_finder.sh [COUNT]
+#   tools/inlan.sh tests/bench/bench_qt_finder.sh [COUNT]
 #
 # Needs a test LAN (SL_RUN, SL_TESTLAN: run it through tools/inlan.sh).
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")/../.." && pwd)
 n=${1:-250}
 bin=${SL_TOOLS_DIR:-$here/build/linux/bin}
 finder=${SL_QT_FINDER:-$here/dist/linux/solberio-finder}

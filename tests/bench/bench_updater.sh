@@ -8,7 +8,7 @@
 # Wine. Every figure is the median of ROUNDS interleaved rounds (each round
 # runs curl and every Updater once), so one noisy run moves nothing.
 #
-#   tools/inlan.sh tools/bench_updater.sh [ROUNDS]      (default 5)
+#   tools/inlan.sh tests/bench/bench_updater.sh [ROUNDS]      (default 5)
 #   SL_BENCH_LINKS="lan 2mbit 20mbit"   SL_BENCH_LAN_MIB=256   SL_BENCH_VERBOSE=1
 #
 # The Updater's download time is its run minus a run that fetches the
@@ -19,7 +19,7 @@
 # run's prefix (SL_WINE=1, WINEPREFIX).
 set -euo pipefail
 
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 rounds="${1:-5}"
 links=(${SL_BENCH_LINKS:-lan 2mbit 20mbit})
 lan_mib="${SL_BENCH_LAN_MIB:-256}"

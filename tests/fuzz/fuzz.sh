@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs libFuzzer targets, each for a bounded time.
-#   tools/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery, targets, ini
+#   tests/fuzz/fuzz.sh TARGET|all [SECONDS]     TARGET: updater, discovery, targets, ini
 # Each target is one block in sources_of; builds go to build/fuzz/.
 set -euo pipefail
 
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="$root/build/fuzz"
 all_targets=(updater discovery targets ini)
 
@@ -56,7 +56,7 @@ run_target() {
 target="${1:-}"
 seconds="${2:-20}"
 if [ -z "$target" ]; then
-  echo "usage: tools/fuzz.sh TARGET|all [SECONDS]   targets: ${all_targets[*]}" >&2
+  echo "usage: tests/fuzz/fuzz.sh TARGET|all [SECONDS]   targets: ${all_targets[*]}" >&2
   exit 2
 fi
 if [ "$target" = all ]; then

@@ -2,7 +2,7 @@
 # Throw-away keys for test releases, made with openssl and gpg in DIR (outside
 # the repository: the release command refuses keys inside it):
 #
-#   tools/test_pki.sh DIR
+#   tests/harness/test_pki.sh DIR
 #
 #   DIR/ca.pem            a root CA (self-signed)
 #   DIR/codesign.pem      a code-signing certificate it issued, then the CA

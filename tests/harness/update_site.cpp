@@ -33,7 +33,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/site_content.h"
+#include "tests/harness/site_content.h"
 
 namespace {
 

@@ -2,19 +2,19 @@
 # commands: the test LAN, an X display and a Wine prefix inside its pc
 # namespace, and the variables the suites and tools read.
 #
-#   source tools/world.sh
+#   source tests/harness/world.sh
 #   world_up           bring everything up (sets SL_RUN, DISPLAY, WINEPREFIX, ...)
 #   in_pc CMD...       run CMD inside the pc namespace
 #   world_down         take everything down (also on exit)
 
-world_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+world_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 world_die() { echo "world: $*" >&2; exit 1; }
 
 # Which Windows build this host's Wine runs: the shipped 32-bit one, or the
 # 64-bit build of the same sources where 32-bit programs cannot start.
 world_windows_build() {
-  SL_WINE_ARCH=$("$world_root/tools/wineenv.sh" arch)
+  SL_WINE_ARCH=$("$world_root/tests/harness/wineenv.sh" arch)
   if [ "$SL_WINE_ARCH" = win32 ]; then
     SL_WINDOWS_PRESET=windows SL_WINDOWS_BUILD=build/windows
     SL_WINDOWS_DIST="$world_root/dist/windows" SL_WINE_CMD=wine
@@ -31,12 +31,12 @@ in_pc() { ip netns exec "$SL_NS_PC" "$@"; }
 world_down() {
   [ -n "${world_dir:-}" ] || return 0
   if [ -n "${SL_KEEP_LAN:-}" ]; then
-    echo "test LAN $SL_RUN left up (tools/testlan.sh down $SL_RUN; WINEPREFIX=$WINEPREFIX)"
+    echo "test LAN $SL_RUN left up (tests/harness/testlan.sh down $SL_RUN; WINEPREFIX=$WINEPREFIX)"
     return 0
   fi
-  "$world_root/tools/wineenv.sh" stop "$world_dir/wine" >/dev/null 2>&1 || true
+  "$world_root/tests/harness/wineenv.sh" stop "$world_dir/wine" >/dev/null 2>&1 || true
   [ -n "${world_xvfb:-}" ] && kill "$world_xvfb" 2>/dev/null
-  "$world_root/tools/testlan.sh" down "$SL_RUN" >/dev/null 2>&1 || true
+  "$world_root/tests/harness/testlan.sh" down "$SL_RUN" >/dev/null 2>&1 || true
   rm -rf "$world_dir"
   world_dir=""
 }
@@ -48,7 +48,7 @@ world_up() {
   run="sl$(tr -dc 'a-z0-9' </dev/urandom | head -c 6)"
   world_dir=$(mktemp -d "/tmp/$run.XXXX")
   trap world_down EXIT
-  "$world_root/tools/testlan.sh" up "$run" > "$world_dir/lan.env" || world_die "test LAN failed"
+  "$world_root/tests/harness/testlan.sh" up "$run" > "$world_dir/lan.env" || world_die "test LAN failed"
   # shellcheck disable=SC1091
   source "$world_dir/lan.env"
 
@@ -64,7 +64,7 @@ world_up() {
   # The shell itself would warn about a locale it cannot load: make sure first.
   locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' ||
     world_die "the ja_JP.UTF-8 locale is missing (run tools/setup.sh)"
-  "$world_root/tools/wineenv.sh" prepare "$SL_NS_PC" "$world_dir/wine" "$SL_WINE_ARCH" ||
+  "$world_root/tests/harness/wineenv.sh" prepare "$SL_NS_PC" "$world_dir/wine" "$SL_WINE_ARCH" ||
     world_die "Wine prefix failed"
   world_check_wine
   export WINEPREFIX="$world_dir/wine" WINEARCH="$SL_WINE_ARCH" WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
@@ -75,6 +75,6 @@ world_up() {
 
 # The prefix's wineserver must live in the LAN before anything runs under Wine.
 world_check_wine() {
-  "$world_root/tools/wineenv.sh" check "$SL_NS_PC" "$world_dir/wine" ||
+  "$world_root/tests/harness/wineenv.sh" check "$SL_NS_PC" "$world_dir/wine" ||
     world_die "the Wine prefix's server runs outside the test LAN"
 }

@@ -1,4 +1,4 @@
-// The test LAN as the harness (tools/testlan.sh) describes it in the
+// The test LAN as the harness (tests/harness/testlan.sh) describes it in the
 // environment. Tests that need it skip when it is missing, and fail instead
 // when SL_REQUIRE_LAN=1 (the test command sets it).
 #pragma once
@@ -23,7 +23,7 @@ struct TestLan {
     std::string dev1Addr;  // SL_DEV1_ADDR
     std::string dev2Addr;  // SL_DEV2_ADDR
     std::string siteAddr;  // SL_SITE_ADDR
-    std::string testlan;   // SL_TESTLAN: path of tools/testlan.sh
+    std::string testlan;   // SL_TESTLAN: path of tests/harness/testlan.sh
     // The update site's surroundings: a mirror host, an HTTP proxy host, and
     // the names by which the pc (and the proxy) reach the site and mirror.
     std::string mirrorNs;    // SL_NS_MIRROR

@@ -1,4 +1,4 @@
-// The simulated update site (tools/update_site) on the test LAN's site host,
+// The simulated update site (tests/harness/update_site) on the test LAN's site host,
 // port 80, for suites that run the Updater against it.
 #pragma once
 

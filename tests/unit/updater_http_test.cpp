@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/process.h"
-#include "tools/site_content.h"
+#include "tests/harness/site_content.h"
 #include "updater/http.h"
 
 namespace {
