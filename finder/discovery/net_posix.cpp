@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "finder/discovery/discovery.h"
+#include "finder/discovery/net_resolve.h"
 
 namespace {
 
@@ -51,39 +52,10 @@ class PosixNetwork final : public INetwork {
     }
 
     bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) {
-            return false;
-        }
-        for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) {
-                continue;
-            }
-            const auto* sa = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-            addresses.push_back(ntohl(sa->sin_addr.s_addr));
-        }
-        freeaddrinfo(result);
-        return !addresses.empty();
+        return discovery::ResolveIpv4Host(name, addresses);
     }
 
-    bool ResolveGroup() override {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        std::array<char, 16> service{};
-        std::snprintf(service.data(), service.size(), "%d", int{discovery::kGroupPort});
-        addrinfo* result = nullptr;
-        if (getaddrinfo(discovery::kGroupAddress, service.data(), &hints, &result) != 0) {
-            return false;
-        }
-        const bool ok =
-            result != nullptr && result->ai_family == AF_INET && result->ai_socktype == SOCK_DGRAM;
-        freeaddrinfo(result);
-        return ok;
-    }
+    bool ResolveGroup() override { return discovery::ResolveGroupProtocol().has_value(); }
 
     SocketId OpenUdpSocket() override {
         const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "finder/discovery/discovery.h"
+#include "finder/discovery/net_resolve.h"
 
 namespace {
 
@@ -73,41 +74,15 @@ class WinsockNetwork final : public INetwork {
     }
 
     bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) {
-            return false;
-        }
-        for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
-            if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) {
-                continue;
-            }
-            const auto* sa = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-            addresses.push_back(ntohl(sa->sin_addr.s_addr));
-        }
-        freeaddrinfo(result);
-        return !addresses.empty();
+        return discovery::ResolveIpv4Host(name, addresses);
     }
 
     bool ResolveGroup() override {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        std::array<char, 16> service{};
-        std::snprintf(service.data(), service.size(), "%d", int{discovery::kGroupPort});
-        addrinfo* result = nullptr;
-        if (getaddrinfo(discovery::kGroupAddress, service.data(), &hints, &result) != 0) {
-            return false;
+        const auto protocol = discovery::ResolveGroupProtocol();
+        if (protocol) {
+            protocol_ = *protocol;
         }
-        const bool ok =
-            result != nullptr && result->ai_family == AF_INET && result->ai_socktype == SOCK_DGRAM;
-        if (ok) {
-            protocol_ = result->ai_protocol;
-        }
-        freeaddrinfo(result);
-        return ok;
+        return protocol.has_value();
     }
 
     SocketId OpenUdpSocket() override {
