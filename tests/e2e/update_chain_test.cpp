@@ -120,21 +120,11 @@ class UpdateChain : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (BackgroundProcess& finder : finders_) {
-            if (finder.Running()) {
-                Uictl({"close", "@finder"});
-                finder.Wait(20s);
-            }
-        }
+        finders_.CloseAll();
         site_.Stop();
     }
 
-    BackgroundProcess& StartFinder() {
-        testsupport::ProcessOptions options;
-        options.cwd = dir_.string();
-        finders_.emplace_back(testsupport::UnderWine({(dir_ / kFinderExe).string()}), options);
-        return finders_.back();
-    }
+    BackgroundProcess& StartFinder() { return finders_.Start(dir_); }
     bool WindowOpens() { return Uictl({"wait", "@finder", "20000"}).exitCode == 0; }
     // Closes the finder's window; true when the program then ended.
     bool CloseFinder(BackgroundProcess& finder) {
@@ -198,7 +188,7 @@ class UpdateChain : public ::testing::Test {
     testsupport::UpdateSite site_;
     std::unique_ptr<DeletionWitness> witness_;
     // A list: references to its elements stay valid as it grows.
-    std::list<BackgroundProcess> finders_;
+    testsupport::Finders finders_;
 };
 
 }  // namespace

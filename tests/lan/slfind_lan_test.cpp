@@ -48,7 +48,9 @@ TEST_F(SlfindLan, PlainAndJsonOutputInBothEncodings) {
     const std::string name = std::string(kJapanese) + "{i}";
     SimDevice simJ(sjis.Ns(), {"--name", name, "--encoding", "sjis", "--max-delay-ms", "300"},
                    dir_.Path(), "sjis");
-    SimDevice simU(utf8.Ns(), {"--name", name, "--max-delay-ms", "300"}, dir_.Path(), "utf8");
+    // The UTF-8 device's name also carries a backslash and a quote, which JSON escapes.
+    SimDevice simU(utf8.Ns(), {"--name", name + "\\\"", "--max-delay-ms", "300"}, dir_.Path(),
+                   "utf8");
     SimDevice simE(empty.Ns(), {"--mode", "empty", "--max-delay-ms", "300"}, dir_.Path(), "e");
     ASSERT_TRUE(simJ.Ready() && simU.Ready() && simE.Ready());
 
@@ -63,7 +65,7 @@ TEST_F(SlfindLan, PlainAndJsonOutputInBothEncodings) {
         {{"--encoding", "cp932", "--json"},
          {R"({"address":"198.18.90.101","name":")" + right + R"(","detail":"1.0.0"})", ""}},
         {{"--json", "--encoding", "utf-8"},
-         {"", R"({"address":"198.19.90.102","name":")" + right + R"(","detail":"1.0.0"})"}},
+         {"", R"({"address":"198.19.90.102","name":")" + right + R"(\\\"","detail":"1.0.0"})"}},
     };
     for (const auto& c : cases) {
         const ProcessResult result = Slfind(search.Ns(), c.args, dir_.Path());

@@ -47,4 +47,27 @@ std::string NoArgumentsStart(const fs::path& program) {
     return "argc=0\tcmdline=\"" + WindowsPath(program) + "\"";
 }
 
+void Finders::CloseAll() {
+    for (BackgroundProcess& finder : started_) {
+        if (finder.Running()) {
+            Uictl({"close", "@finder"});
+            finder.Wait(std::chrono::seconds(20));
+        }
+    }
+}
+
+BackgroundProcess& Finders::Start(const std::filesystem::path& folder,
+                                  std::vector<std::string> extraEnv) {
+    ProcessOptions options;
+    options.cwd = folder.string();
+    options.extraEnv = std::move(extraEnv);
+    started_.emplace_back(UnderWine({(folder / kFinderExe).string()}), options);
+    return started_.back();
+}
+
+bool Finders::CloseLast() {
+    return !started_.empty() && Uictl({"close", "@finder"}).exitCode == 0 &&
+           started_.back().Wait(std::chrono::seconds(20)).has_value();
+}
+
 }  // namespace testsupport
