@@ -9,11 +9,11 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/harness/site_content.h"
 #include "tests/support/process.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
-#include "tests/harness/site_content.h"
 
 #ifndef SL_UPDATER_UNDER_WINE
 #define SL_UPDATER_UNDER_WINE 0

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/support/process.h"
 #include "tests/harness/site_content.h"
+#include "tests/support/process.h"
 #include "updater/http.h"
 
 namespace {
