@@ -1,9 +1,11 @@
 // slfind: the finder's search on the command line. One search exactly as the
 // finder runs it; each device is printed as it is found, as an aligned line
 // or as a JSON object, and the exit code tells whether any device answered.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,32 +103,24 @@ void ExplainSearch(const SearchSummary& summary, const SearchRequest& request, b
 }
 
 std::wstring JsonString(std::wstring_view text) {
+    struct Escape {
+        wchar_t c;
+        const wchar_t* as;
+    };
+    static constexpr Escape kEscapes[] = {
+        {L'"', L"\\\""}, {L'\\', L"\\\\"}, {L'\n', L"\\n"}, {L'\r', L"\\r"}, {L'\t', L"\\t"}};
     std::wstring out = L"\"";
     for (const wchar_t c : text) {
-        switch (c) {
-            case L'"':
-                out += L"\\\"";
-                break;
-            case L'\\':
-                out += L"\\\\";
-                break;
-            case L'\n':
-                out += L"\\n";
-                break;
-            case L'\r':
-                out += L"\\r";
-                break;
-            case L'\t':
-                out += L"\\t";
-                break;
-            default:
-                if (static_cast<std::uint32_t>(c) < 0x20) {
-                    wchar_t escape[8];
-                    std::swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
-                    out += escape;
-                } else {
-                    out += c;
-                }
+        const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [c](const Escape& e) { return e.c == c; });
+        if (escape != std::end(kEscapes)) {
+            out += escape->as;
+        } else if (static_cast<std::uint32_t>(c) < 0x20) {
+            wchar_t code[8];
+            std::swprintf(code, 8, L"\\u%04x", static_cast<unsigned>(c));
+            out += code;
+        } else {
+            out += c;
         }
     }
     return out + L"\"";

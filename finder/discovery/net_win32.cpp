@@ -10,17 +10,11 @@
 #include <memory>
 
 #include "finder/discovery/discovery.h"
-#include "finder/discovery/net_resolve.h"
+#include "finder/discovery/net_shared.h"
 
 namespace {
 
-sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
+using discovery::Endpoint;
 
 SOCKET Native(SocketId socket) { return static_cast<SOCKET>(socket); }
 

@@ -1,13 +1,4 @@
-#include "finder/discovery/net_resolve.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#endif
+#include "finder/discovery/net_shared.h"
 
 #include <memory>
 
