@@ -19,6 +19,15 @@ class SlfindWine : public ::testing::Test {
         SL_REQUIRE_TEST_LAN();
         SL_REQUIRE_WINE();
     }
+    // slfind.exe with args under Wine, in the test's folder.
+    ProcessResult RunSlfind(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv{(DistDir("windows") / "slfind.exe").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessOptions options;
+        options.cwd = dir_.Path().string();
+        options.timeout = std::chrono::seconds(60);
+        return RunProcess(UnderWine(argv), options);
+    }
     TempDir dir_{"sl_slfind_wine"};
 };
 
@@ -40,12 +49,7 @@ TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
         int right;
     } cases[] = {{{"--json"}, 0}, {{"--json", "--encoding", "utf-8"}, 1}};
     for (const auto& c : cases) {
-        std::vector<std::string> argv{(DistDir("windows") / "slfind.exe").string()};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        ProcessOptions options;
-        options.cwd = dir_.Path().string();
-        options.timeout = std::chrono::seconds(60);
-        const ProcessResult result = RunProcess(UnderWine(argv), options);
+        const ProcessResult result = RunSlfind(c.args);
         const std::string where = ::testing::PrintToString(c.args) + "\n" + result.out;
         EXPECT_EQ(result.exitCode, 0) << where << result.err;
         std::vector<std::string> lines = Lines(result.out);
@@ -82,12 +86,7 @@ TEST_F(SlfindWine, RoutedDeviceByAddressNameAndRange) {
         {{"--json", "10.77.0.0/21"}, 2},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> argv{(DistDir("windows") / "slfind.exe").string()};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        ProcessOptions options;
-        options.cwd = dir_.Path().string();
-        options.timeout = std::chrono::seconds(60);
-        const ProcessResult result = RunProcess(UnderWine(argv), options);
+        const ProcessResult result = RunSlfind(c.args);
         const std::string where = ::testing::PrintToString(c.args) + "\n" + result.err;
         EXPECT_EQ(result.exitCode, c.code) << where;
         EXPECT_EQ(Lines(result.out),
