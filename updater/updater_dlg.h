@@ -12,7 +12,7 @@
 namespace updater {
 
 // Template 102, modeless, without a parent.
-class CUpdaterDlg : public win::CDialogImpl<CUpdaterDlg> {
+class CUpdaterDlg : public win::CMainDialogImpl<CUpdaterDlg> {
   public:
     CUpdaterDlg();
     ~CUpdaterDlg() override;
@@ -30,24 +30,12 @@ class CUpdaterDlg : public win::CDialogImpl<CUpdaterDlg> {
     // A hidden dialog has nothing to close: OK and Cancel only hide it.
     void OnOK() override;
     void OnCancel() override;
+    HICON MainIcon() const override { return m_hIcon; }
 
   private:
-    win::HandlerResult OnSysCommand(WPARAM wParam, LPARAM lParam);
-    win::HandlerResult OnPaint(WPARAM wParam, LPARAM lParam);
-    win::HandlerResult OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
-
     HICON m_hIcon = nullptr;
 };
 
-// The About box: template 100, nothing of its own beyond the template.
-class CAboutDlg : public win::CDialogImpl<CAboutDlg> {
-  public:
-    explicit CAboutDlg(HWND parent = nullptr) : CDialogImpl(IDD_ABOUTBOX, parent) {}
-    static std::span<const win::EventEntry<CAboutDlg>> Events() { return {}; }
-};
-
-// Whether a system command (WPARAM of WM_SYSCOMMAND) is the About item; the
-// system uses the low four bits.
-constexpr bool IsAboutCommand(WPARAM command) { return (command & 0xFFF0) == IDM_ABOUTBOX; }
+static_assert(IDM_ABOUTBOX == plat::kAboutCommand);
 
 }  // namespace updater

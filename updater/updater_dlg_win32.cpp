@@ -5,7 +5,7 @@
 
 namespace updater {
 
-CUpdaterDlg::CUpdaterDlg() : CDialogImpl(IDD_UPDATER_DIALOG) {
+CUpdaterDlg::CUpdaterDlg() : CMainDialogImpl(IDD_UPDATER_DIALOG, {IDD_ABOUTBOX, IDS_ABOUTBOX}) {
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -16,13 +16,8 @@ CUpdaterDlg::~CUpdaterDlg() {
 }
 
 std::span<const win::EventEntry<CUpdaterDlg>> CUpdaterDlg::Events() {
-    using D = CUpdaterDlg;
-    static constexpr win::EventEntry<D> table[] = {
-        win::OnMessage(WM_SYSCOMMAND, &D::OnSysCommand),
-        win::OnMessage(WM_PAINT, &D::OnPaint),
-        win::OnMessage(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
-    };
-    return table;
+    // Only what every main dialog handles (system menu, icon).
+    return {};
 }
 
 bool CUpdaterDlg::CreateHidden() {
@@ -36,7 +31,7 @@ bool CUpdaterDlg::CreateHidden() {
 }
 
 bool CUpdaterDlg::OnInitDialog() {
-    win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
+    AddAboutItem();
     win::SetWindowIcons(Hwnd(), m_hIcon);
     return true;
 }
@@ -44,25 +39,5 @@ bool CUpdaterDlg::OnInitDialog() {
 void CUpdaterDlg::OnOK() { ShowWindow(Hwnd(), SW_HIDE); }
 
 void CUpdaterDlg::OnCancel() { ShowWindow(Hwnd(), SW_HIDE); }
-
-win::HandlerResult CUpdaterDlg::OnSysCommand(WPARAM wParam, LPARAM) {
-    if (!IsAboutCommand(wParam)) {
-        return std::nullopt;  // the system's own handling
-    }
-    CAboutDlg about(Hwnd());
-    about.DoModal();
-    return 0;
-}
-
-win::HandlerResult CUpdaterDlg::OnPaint(WPARAM, LPARAM) {
-    if (!win::PaintIconIfMinimized(Hwnd(), m_hIcon)) {
-        return std::nullopt;  // the dialog's own painting
-    }
-    return 0;
-}
-
-win::HandlerResult CUpdaterDlg::OnQueryDragIcon(WPARAM, LPARAM) {
-    return reinterpret_cast<LRESULT>(m_hIcon);
-}
 
 }  // namespace updater

@@ -136,12 +136,12 @@ std::wstring OneLine(std::wstring text) {
     return text;
 }
 
-class ConsoleHost final : public ISearchHost {
+class ConsoleHost final : public SearchHost {
   public:
     explicit ConsoleHost(const Options& options) : options_(options) {}
 
     void NotifySearchStart() override {
-        ClearDevices(devices_);
+        ClearDevices(m_mapDevices);
         if (!options_.json) {
             plat::WriteLine(plat::Stream::Out, Pad(L"IP Address") + L"Name");
         }
@@ -160,8 +160,6 @@ class ConsoleHost final : public ISearchHost {
     }
 
     void NotifySearchEnd() override {}
-    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
-    DeviceTable& Devices() override { return devices_; }
 
     std::size_t Found() const { return found_; }
 
@@ -172,8 +170,6 @@ class ConsoleHost final : public ISearchHost {
     }
 
     const Options options_;
-    std::atomic<std::int32_t> stop_{0};
-    DeviceTable devices_;
     std::size_t found_ = 0;
 };
 
@@ -185,19 +181,16 @@ int Fail(const std::wstring& message) {
 // Whether a search can run at all: an IPv4 address besides loopback and a
 // socket to send from. The message when not.
 std::wstring CannotSearch(INetwork& net) {
-    net.Startup();
-    std::wstring reason;
+    const SocketLayer layer(net);
     std::vector<std::wstring> addresses;
     discovery::GetLocalIPv4Addresses(net, addresses);
     if (addresses.empty()) {
-        reason = L"no IPv4 address besides loopback";
-    } else if (const SocketId socket = net.OpenUdpSocket(); socket == kInvalidSocket) {
-        reason = L"cannot open a UDP socket";
-    } else {
-        net.Close(socket);
+        return L"no IPv4 address besides loopback";
     }
-    net.Cleanup();
-    return reason;
+    if (!NetSocket(net, net.OpenUdpSocket())) {
+        return L"cannot open a UDP socket";
+    }
+    return {};
 }
 
 }  // namespace

@@ -95,22 +95,24 @@ bool SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
     if (!net.ResolveGroup()) {
         return false;
     }
-    probe.assign(addresses.size(), ProbeSocket{});
+    probe.clear();
+    probe.resize(addresses.size());
     for (std::size_t i = 0; i < probe.size(); ++i) {
-        const SocketId socket = net.OpenUdpSocket();
-        if (socket == kInvalidSocket) {
+        NetSocket socket(net, net.OpenUdpSocket());
+        if (!socket) {
             continue;
         }
         const auto port = static_cast<std::uint16_t>(kFirstLocalPort + i);
-        probe[i] = ProbeSocket{socket, Ipv4Endpoint{ParseIpv4(plat::ToUtf8(addresses[i])), port}};
+        probe[i].local = Ipv4Endpoint{ParseIpv4(plat::ToUtf8(addresses[i])), port};
         // A failed bind leaves the choice of port and interface to the system;
         // answers to that port still come back through this socket.
-        net.Bind(socket, probe[i].local.address, port);
+        net.Bind(socket.Get(), probe[i].local.address, port);
+        probe[i].socket = std::move(socket);
     }
     const std::uint32_t group = ParseIpv4(kGroupAddress);
     for (const ProbeSocket& entry : probe) {
-        if (entry.socket != kInvalidSocket) {
-            net.SendTo(entry.socket, kSearchProbe, group, kGroupPort);
+        if (entry.socket) {
+            net.SendTo(entry.socket.Get(), kSearchProbe, group, kGroupPort);
         }
     }
     return true;
@@ -119,18 +121,9 @@ bool SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
 std::vector<SocketId> SocketsOf(const ProbeSockets& probe) {
     std::vector<SocketId> sockets;
     for (const ProbeSocket& entry : probe) {
-        sockets.push_back(entry.socket);
+        sockets.push_back(entry.socket.Get());
     }
     return sockets;
-}
-
-void CloseProbeSockets(INetwork& net, ProbeSockets& probe) {
-    for (const ProbeSocket& entry : probe) {
-        if (entry.socket != kInvalidSocket) {
-            net.Close(entry.socket);
-        }
-    }
-    probe.clear();
 }
 
 bool ReceiveSearchResponses(INetwork& net, const std::vector<SocketId>& sockets,

@@ -41,12 +41,13 @@ struct Ipv4Endpoint {
 };
 
 // The probe socket of local address i: bound to that address and port
-// 18300 + i; kInvalidSocket when none could be opened.
+// 18300 + i; none when it could not be opened.
 struct ProbeSocket {
-    SocketId socket = kInvalidSocket;
+    NetSocket socket;
     Ipv4Endpoint local;
 };
-// The probe sockets of one search, entry i for local address i.
+// The probe sockets of one search, entry i for local address i; closed when
+// the table goes or is emptied.
 using ProbeSockets = std::vector<ProbeSocket>;
 // Their sockets, in order (invalid ones included), as the receive cycles watch them.
 std::vector<SocketId> SocketsOf(const ProbeSockets& probe);
@@ -65,9 +66,6 @@ bool GetLocalIPv4Addresses(INetwork& net, std::vector<std::wstring>& addresses);
 // did not resolve (no socket made).
 bool SendSearchProbe(INetwork& net, const std::vector<std::wstring>& addresses,
                      ProbeSockets& probe);
-
-// Closes every valid socket and empties the tables.
-void CloseProbeSockets(INetwork& net, ProbeSockets& probe);
 
 // One receive cycle: at most one datagram per ready socket, appended to the
 // two lists at equal indices. True if responses holds a text afterwards.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 using SocketId = std::intptr_t;
@@ -60,6 +61,52 @@ class INetwork {
     // The clock on which a search's time bound is measured: the system's
     // steady clock, unless a test scripts it.
     virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+};
+
+// A socket of one INetwork, closed through it when the owner goes. The
+// network must outlive every socket it opened.
+class NetSocket {
+  public:
+    NetSocket() = default;
+    NetSocket(INetwork& net, SocketId socket) : net_(&net), socket_(socket) {}
+    ~NetSocket() { Reset(); }
+    NetSocket(NetSocket&& other) noexcept
+        : net_(other.net_), socket_(std::exchange(other.socket_, kInvalidSocket)) {}
+    NetSocket& operator=(NetSocket&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            net_ = other.net_;
+            socket_ = std::exchange(other.socket_, kInvalidSocket);
+        }
+        return *this;
+    }
+    NetSocket(const NetSocket&) = delete;
+    NetSocket& operator=(const NetSocket&) = delete;
+
+    SocketId Get() const { return socket_; }
+    explicit operator bool() const { return socket_ != kInvalidSocket; }
+    void Reset() {
+        if (socket_ != kInvalidSocket) {
+            net_->Close(std::exchange(socket_, kInvalidSocket));
+        }
+    }
+
+  private:
+    INetwork* net_ = nullptr;
+    SocketId socket_ = kInvalidSocket;
+};
+
+// The socket layer held for one scope: started here, released at its end
+// (after the sockets declared later in the scope are closed).
+class SocketLayer {
+  public:
+    explicit SocketLayer(INetwork& net) : net_(net) { net_.Startup(); }
+    ~SocketLayer() { net_.Cleanup(); }
+    SocketLayer(const SocketLayer&) = delete;
+    SocketLayer& operator=(const SocketLayer&) = delete;
+
+  private:
+    INetwork& net_;
 };
 
 // Winsock and IP Helper on Windows, BSD sockets and getifaddrs elsewhere.

@@ -68,22 +68,15 @@ class DirectedProbes {
         if (addresses_.empty()) {
             return;
         }
-        socket_ = net.OpenUdpSocket();
-        if (socket_ != kInvalidSocket) {
-            net.Bind(socket_, 0, 0);
+        socket_ = NetSocket(net, net.OpenUdpSocket());
+        if (socket_) {
+            net.Bind(socket_.Get(), 0, 0);
         }
     }
 
-    void Close(INetwork& net) {
-        if (socket_ != kInvalidSocket) {
-            net.Close(socket_);
-            socket_ = kInvalidSocket;
-        }
-    }
-
-    SocketId Socket() const { return socket_; }
+    SocketId Socket() const { return socket_.Get(); }
     const std::vector<std::wstring>& Logged() const { return logged_; }
-    bool Sending() const { return socket_ != kInvalidSocket && sent_ < addresses_.size(); }
+    bool Sending() const { return socket_ && sent_ < addresses_.size(); }
 
     // Sends every probe that is due: probe k goes k milliseconds after the
     // first. True when this call sent the last one.
@@ -96,7 +89,7 @@ class DirectedProbes {
             first_ = now;
         }
         while (sent_ < addresses_.size() && DueAt(sent_) <= now) {
-            net.SendTo(socket_, kSearchProbe, addresses_[sent_], kGroupPort);
+            net.SendTo(socket_.Get(), kSearchProbe, addresses_[sent_], kGroupPort);
             ++sent_;
         }
         return sent_ == addresses_.size();
@@ -116,27 +109,21 @@ class DirectedProbes {
 
     std::vector<std::uint32_t> addresses_;
     std::vector<std::wstring> logged_;
-    SocketId socket_ = kInvalidSocket;
+    NetSocket socket_;
     std::size_t sent_ = 0;
     Clock::time_point first_{};
 };
 
-}  // namespace
-
-unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds limit,
-                   plat::TextEncoding answers, const SearchRequest& request,
-                   SearchSummary* summary) {
-    host->NotifySearchStart();
+// The search between its two notices. Every socket is closed and the
+// socket layer released on the way out, before the end is announced.
+void ProbeAndCollect(SearchHost* host, INetwork& net, std::chrono::milliseconds limit,
+                     plat::TextEncoding answers, const SearchRequest& request,
+                     SearchSummary& said) {
+    const SocketLayer layer(net);
     std::atomic<std::int32_t>& stop = host->StopSearchFlag();
-    // A stop asked before this point belongs to the previous search.
-    stop.store(0);
-
-    net.Startup();
     std::vector<std::wstring> addresses;
     GetLocalIPv4Addresses(net, addresses);
     host->NoteLocalAddresses(addresses.size());
-    SearchSummary ownSummary;
-    SearchSummary& said = summary != nullptr ? *summary : ownSummary;
     said.localAddresses = addresses;
     DirectedProbes directed;
     directed.Plan(net, request.targets, stop, said);
@@ -219,10 +206,18 @@ unsigned RunSearch(ISearchHost* host, INetwork& net, std::chrono::milliseconds l
         responses.clear();
         senders.clear();
     }
+}
 
-    directed.Close(net);
-    CloseProbeSockets(net, probe);
-    net.Cleanup();
+}  // namespace
+
+unsigned RunSearch(SearchHost* host, INetwork& net, std::chrono::milliseconds limit,
+                   plat::TextEncoding answers, const SearchRequest& request,
+                   SearchSummary* summary) {
+    host->NotifySearchStart();
+    // A stop asked before this point belongs to the previous search.
+    host->StopSearchFlag().store(0);
+    SearchSummary ownSummary;
+    ProbeAndCollect(host, net, limit, answers, request, summary != nullptr ? *summary : ownSummary);
     host->NotifySearchEnd();
     return 0;
 }
@@ -232,7 +227,7 @@ std::chrono::milliseconds SearchLimitFromEnvironment() {
     return value ? std::chrono::milliseconds(*value) : kSearchLimit;
 }
 
-unsigned SearchThreadProc(ISearchHost* host) {
+unsigned SearchThreadProc(SearchHost* host) {
     const auto net = MakeSystemNetwork();
     SearchRequest request;
     request.targets = host->SearchTargets();

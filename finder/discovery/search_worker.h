@@ -32,7 +32,7 @@ struct SearchSummary {
 };
 
 // The worker's thread function; host is the window that started it. Always 0.
-unsigned SearchThreadProc(ISearchHost* host);
+unsigned SearchThreadProc(SearchHost* host);
 
 // The same search over a given network (SearchThreadProc uses the system's).
 // limit: how long after the probe the search ends at the latest; the cycle
@@ -40,7 +40,7 @@ unsigned SearchThreadProc(ISearchHost* host);
 // silent cycle. With search targets the bound counts from the last unicast
 // probe. answers: how the answers' bytes are read. summary, when given, is
 // filled before the first probe goes out.
-unsigned RunSearch(ISearchHost* host, INetwork& net,
+unsigned RunSearch(SearchHost* host, INetwork& net,
                    std::chrono::milliseconds limit = discovery::kSearchLimit,
                    plat::TextEncoding answers = plat::TextEncoding::Ansi,
                    const SearchRequest& request = {}, SearchSummary* summary = nullptr);

@@ -17,7 +17,7 @@ bool SearchBridge::Start() {
         return false;
     }
     Join();  // the previous worker has left its search already
-    searchTargets_ = targets_;
+    m_searchTargets = targets_;
     running_.store(true);
     worker_ = std::thread([this] {
         const std::unique_ptr<INetwork> net = makeNetwork_();
@@ -25,12 +25,12 @@ bool SearchBridge::Start() {
         request.targets = SearchTargets();
         RunSearch(this, *net, SearchLimitFromEnvironment(), finder_qt::kDeviceNameEncoding,
                   request);
-        ClearDevices(devices_);
+        ClearDevices(m_mapDevices);
     });
     return true;
 }
 
-void SearchBridge::RequestStop() { stop_.store(1); }
+void SearchBridge::RequestStop() { m_bStopSearch.store(1); }
 
 void SearchBridge::StopAndWait() {
     RequestStop();
@@ -44,7 +44,7 @@ void SearchBridge::Join() {
 }
 
 void SearchBridge::NotifySearchStart() {
-    ClearDevices(devices_);
+    ClearDevices(m_mapDevices);
     emit searchStarted();
 }
 

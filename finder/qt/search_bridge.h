@@ -15,7 +15,7 @@
 #include "finder/discovery/discovery_net.h"
 #include "finder/discovery/search_host.h"
 
-class SearchBridge final : public QObject, public ISearchHost {
+class SearchBridge final : public QObject, public SearchHost {
     Q_OBJECT
 
   public:
@@ -36,7 +36,6 @@ class SearchBridge final : public QObject, public ISearchHost {
     // The targets of the searches that start from now on.
     void SetTargets(std::vector<std::wstring> targets) { targets_ = std::move(targets); }
     // How many local IPv4 addresses the last search found.
-    std::size_t LocalAddresses() const { return localAddresses_.load(); }
 
   signals:
     void searchStarted();
@@ -45,25 +44,18 @@ class SearchBridge final : public QObject, public ISearchHost {
     void searchEnded();
 
   private:
-    // ISearchHost, called on the worker thread. The device table belongs to
+    // SearchHost, called on the worker thread. The device table belongs to
     // the worker while it runs; the window only sees the signals' copies.
     void NotifySearchStart() override;
     void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override;
     void NotifySearchEnd() override;
-    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
-    DeviceTable& Devices() override { return devices_; }
-    std::vector<std::wstring> SearchTargets() override { return searchTargets_; }
-    void NoteLocalAddresses(std::size_t count) override { localAddresses_.store(count); }
 
     void Join();
 
     NetworkFactory makeNetwork_;
     std::thread worker_;
     std::atomic<bool> running_{false};
-    std::atomic<std::int32_t> stop_{0};
-    DeviceTable devices_;
+    // Copied into the shared targets as a search starts (those are the
+    // worker's while it runs).
     std::vector<std::wstring> targets_;
-    // Copied from targets_ as a search starts; the worker's while it runs.
-    std::vector<std::wstring> searchTargets_;
-    std::atomic<std::size_t> localAddresses_{1};
 };

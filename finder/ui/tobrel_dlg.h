@@ -21,11 +21,11 @@
 #include "platform/win32/list_view.h"
 #include "platform/win32/thread.h"
 
-class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
+class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
   public:
     // The search procedure run on the worker thread; SearchThreadProc unless
     // a test puts its own in.
-    using SearchProc = unsigned (*)(ISearchHost* host);
+    using SearchProc = unsigned (*)(SearchHost* host);
     // Hands a device page's URL to the shell's "open" verb.
     using PageOpener = std::function<void(HWND owner, const std::wstring& url)>;
     // Hands a device's shared-folder path (\\ADDRESS\) to the shell's "open" verb.
@@ -43,14 +43,10 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     // "search.ini"; by default beside the program (and its "profile.ini").
     void SetTargetsFile(std::wstring path) { m_strTargetsFile = std::move(path); }
 
-    // ISearchHost, called on the worker thread.
+    // SearchHost, called on the worker thread.
     void NotifySearchStart() override;
     void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override;
     void NotifySearchEnd() override;
-    std::atomic<std::int32_t>& StopSearchFlag() override { return m_bStopSearch; }
-    DeviceTable& Devices() override { return m_mapDevices; }
-    std::vector<std::wstring> SearchTargets() override { return m_searchTargets; }
-    void NoteLocalAddresses(std::size_t count) override { m_nLocalAddresses = count; }
 
     // The text the empty list shows inside its area (also the list's window
     // text); empty while rows are listed or a search runs.
@@ -69,11 +65,9 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     void OnCancel() override;
     bool PreTranslateMessage(MSG& msg) override;
     bool IsCommandEnabled(UINT id) override;
+    HICON MainIcon() const override { return m_bigIcon.Get(); }
 
   private:
-    win::HandlerResult OnSysCommand(WPARAM wParam, LPARAM lParam);
-    win::HandlerResult OnPaint(WPARAM wParam, LPARAM lParam);
-    win::HandlerResult OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnRefresh(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnClose(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnSearchStart(WPARAM wParam, LPARAM lParam);
@@ -136,7 +130,5 @@ class CTobrelDlg : public win::CDialogImpl<CTobrelDlg>, public ISearchHost {
     FolderOpener m_fnOpenFolder;
     std::wstring m_strTargetsFile;
     // The targets of the running search: copied as it starts, read by the worker.
-    std::vector<std::wstring> m_searchTargets;
-    std::atomic<std::size_t> m_nLocalAddresses{1};
     std::wstring m_strEmptyText;
 };

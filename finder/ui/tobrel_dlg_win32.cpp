@@ -11,7 +11,6 @@
 
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
-#include "finder/ui/about_dlg.h"
 #include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
@@ -71,7 +70,7 @@ class CClipboard {
 }  // namespace
 
 CTobrelDlg::CTobrelDlg()
-    : CDialogImpl(IDD_TOBREL_DIALOG),
+    : CMainDialogImpl(IDD_TOBREL_DIALOG, {IDD_ABOUTBOX, IDS_ABOUTBOX}),
       m_pfnSearchProc(&SearchThreadProc),
       m_fnOpenPage(&ShellOpenPage),
       m_fnOpenFolder(&ShellOpenPage),
@@ -89,9 +88,6 @@ CTobrelDlg::~CTobrelDlg() {
 std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
     using D = CTobrelDlg;
     static constexpr win::EventEntry<D> table[] = {
-        win::OnMessage(WM_SYSCOMMAND, &D::OnSysCommand),
-        win::OnMessage(WM_PAINT, &D::OnPaint),
-        win::OnMessage(WM_QUERYDRAGICON, &D::OnQueryDragIcon),
         win::OnCommand(IDC_BUTTON_REFRESH, &D::OnRefresh, BN_CLICKED),
         win::OnMessage(WM_CLOSE, &D::OnClose),
         win::OnMessage(WM_SEARCH_START, &D::OnSearchStart),
@@ -120,7 +116,7 @@ bool CTobrelDlg::OnInitDialog() {
     SetWindowSubclass(m_listDevices.Hwnd(), &CTobrelDlg::ListSubclassProc, kListSubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
 
-    win::AppendSystemMenuItem(Hwnd(), IDS_ABOUTBOX, IDM_ABOUTBOX);
+    AddAboutItem();
     m_nDpi = win::WindowDpi(Hwnd());
     LoadIcons(m_nDpi);
 
@@ -227,7 +223,7 @@ void CTobrelDlg::OnOK() {
     if (m_pSearchThread) {
         StopSearchAndWait();
     }
-    CDialogImpl::OnOK();
+    CMainDialogImpl::OnOK();
 }
 
 void CTobrelDlg::OnCancel() {
@@ -235,7 +231,7 @@ void CTobrelDlg::OnCancel() {
     if (m_pSearchThread) {
         StopSearchAndWait();
     }
-    CDialogImpl::OnCancel();
+    CMainDialogImpl::OnCancel();
 }
 
 win::HandlerResult CTobrelDlg::OnClose(WPARAM, LPARAM) {
@@ -291,7 +287,7 @@ win::HandlerResult CTobrelDlg::OnSearchEnd(WPARAM, LPARAM) {
     SetItemCaption(IDC_BUTTON_REFRESH, finder::kRefreshCaption);
     m_bSearching = false;
     SetEmptyText(finder::EmptyListText(
-        finder::EmptyListState(false, m_listDevices.ItemCount(), m_nLocalAddresses.load())));
+        finder::EmptyListState(false, m_listDevices.ItemCount(), LocalAddresses())));
     if (m_listDevices.FirstSelected() >= 0) {
         EnableItem(IDC_BUTTON_SETTINGS, true);
         m_bSettingsEnabled = true;
@@ -461,7 +457,7 @@ win::HandlerResult CTobrelDlg::OnListRightClick(WPARAM, LPARAM) {
 }
 
 bool CTobrelDlg::IsCommandEnabled(UINT id) {
-    return id == ID_MENU_SETTINGS ? true : CDialogImpl::IsCommandEnabled(id);
+    return id == ID_MENU_SETTINGS ? true : CMainDialogImpl::IsCommandEnabled(id);
 }
 
 bool CTobrelDlg::PreTranslateMessage(MSG& msg) {
@@ -475,27 +471,7 @@ bool CTobrelDlg::PreTranslateMessage(MSG& msg) {
         CopySelectedAddress();
     }
     // Never consumed: the dialog's own keyboard handling follows.
-    return CDialogImpl::PreTranslateMessage(msg);
-}
-
-win::HandlerResult CTobrelDlg::OnSysCommand(WPARAM wParam, LPARAM) {
-    if (!finder::IsAboutCommand(static_cast<unsigned>(wParam))) {
-        return std::nullopt;
-    }
-    CAboutDlg about(Hwnd());
-    about.DoModal();
-    return 0;
-}
-
-win::HandlerResult CTobrelDlg::OnPaint(WPARAM, LPARAM) {
-    if (!win::PaintIconIfMinimized(Hwnd(), m_bigIcon.Get())) {
-        return std::nullopt;  // the dialog's own painting
-    }
-    return 0;
-}
-
-win::HandlerResult CTobrelDlg::OnQueryDragIcon(WPARAM, LPARAM) {
-    return reinterpret_cast<LRESULT>(m_bigIcon.Get());
+    return CMainDialogImpl::PreTranslateMessage(msg);
 }
 
 void CTobrelDlg::SetItemCaption(int id, const wchar_t* text) { SetWindowTextW(Item(id), text); }

@@ -38,6 +38,8 @@
 #include <optional>
 #include <span>
 
+#include "platform/system_menu.h"
+
 namespace win {
 
 using HandlerResult = std::optional<LRESULT>;
@@ -148,6 +150,53 @@ class CDialogImpl : public CDialogBase {
     }
 };
 
+// The About box: a template with nothing of its own beyond it; OK, Enter,
+// Escape and the close box end it.
+class CAboutDlg : public CDialogImpl<CAboutDlg> {
+  public:
+    CAboutDlg(UINT templateId, HWND parent) : CDialogImpl(templateId, parent) {}
+    static std::span<const EventEntry<CAboutDlg>> Events() { return {}; }
+};
+
+// Where a main dialog's About item comes from: the About box's template and
+// the string resource of its system-menu item.
+struct AboutItem {
+    UINT templateId;
+    UINT textId;
+};
+
+// Handles what every main dialog of the tool set does alike, before its
+// own table: the About item of the system menu runs the About box modally,
+// and the program icon is painted while the window is minimized and handed
+// out for dragging. nullopt for every other message.
+HandlerResult RouteMainDialogEvent(HWND window, HICON icon, const AboutItem& about, UINT message,
+                                   WPARAM wParam);
+
+// A program's main dialog: T's table, after the handling above.
+template <class T>
+class CMainDialogImpl : public CDialogImpl<T> {
+  public:
+    CMainDialogImpl(UINT templateId, AboutItem about)
+        : CDialogImpl<T>(templateId), m_about(about) {}
+
+  protected:
+    // The icon painted while minimized and handed out for dragging.
+    virtual HICON MainIcon() const = 0;
+    // Appends the About item to the system menu (from OnInitDialog).
+    void AddAboutItem();
+
+    HandlerResult RouteEvent(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (HandlerResult result =
+                RouteMainDialogEvent(this->Hwnd(), MainIcon(), m_about, message, wParam)) {
+            return result;
+        }
+        return CDialogImpl<T>::RouteEvent(message, wParam, lParam);
+    }
+
+  private:
+    AboutItem m_about;
+};
+
 // Decorations the tool set's dialogs share.
 
 // Appends a separator and the text of string resource textId, as command
@@ -167,5 +216,10 @@ bool PaintIconIfMinimized(HWND window, HICON icon);
 // other threads send to this thread, so that a thread blocked in
 // SendMessage on us can go on and finish. Posted messages stay queued.
 void WaitServingSentMessages(HANDLE object);
+
+template <class T>
+void CMainDialogImpl<T>::AddAboutItem() {
+    AppendSystemMenuItem(this->Hwnd(), m_about.textId, plat::kAboutCommand);
+}
 
 }  // namespace win

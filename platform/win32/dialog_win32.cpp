@@ -181,6 +181,27 @@ void CDialogBase::UpdateMenuItems(HMENU menu) {
     }
 }
 
+HandlerResult RouteMainDialogEvent(HWND window, HICON icon, const AboutItem& about, UINT message,
+                                   WPARAM wParam) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            if (!plat::IsAboutCommand(wParam)) {
+                return std::nullopt;  // the system's own handling
+            }
+            CAboutDlg(about.templateId, window).DoModal();
+            return 0;
+        case WM_PAINT:
+            if (!PaintIconIfMinimized(window, icon)) {
+                return std::nullopt;  // the dialog's own painting
+            }
+            return 0;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(icon);
+        default:
+            return std::nullopt;
+    }
+}
+
 void AppendSystemMenuItem(HWND window, UINT textId, UINT commandId) {
     HMENU systemMenu = GetSystemMenu(window, FALSE);
     if (systemMenu == nullptr) {

@@ -68,7 +68,7 @@ std::atomic<bool> g_stopSeen{false};
 std::atomic<bool> g_visibleAtStop{true};
 HANDLE g_release = nullptr;  // manual-reset event
 
-void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intptr_t& index) {
+void Report(SearchHost* host, const std::vector<FakeDevice>& devices, std::intptr_t& index) {
     for (const FakeDevice& device : devices) {
         if (AddDevice(device.address, device.name, L"-", L"", host->Devices()) &&
             host->Devices().count(device.address) == 1) {
@@ -77,7 +77,7 @@ void Report(ISearchHost* host, const std::vector<FakeDevice>& devices, std::intp
     }
 }
 
-unsigned FakeSearch(ISearchHost* host) {
+unsigned FakeSearch(SearchHost* host) {
     ++g_runs;
     g_targets.push_back(host->SearchTargets());
     host->NotifySearchStart();

@@ -154,16 +154,15 @@ TEST(SendSearchProbe, OneSocketPerAddressFromConsecutivePorts) {
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(probe[i].local.port, 18300 + i);
         EXPECT_EQ(probe[i].local.address, expected[i]);
-        EXPECT_EQ(net.bound[probe[i].socket],
+        EXPECT_EQ(net.bound[probe[i].socket.Get()],
                   std::make_pair(expected[i], static_cast<std::uint16_t>(18300 + i)));
-        EXPECT_EQ(net.sends[i].socket, probe[i].socket);
+        EXPECT_EQ(net.sends[i].socket, probe[i].socket.Get());
         EXPECT_EQ(net.sends[i].bytes, std::string(kSearchProbe));
         EXPECT_EQ(net.sends[i].address, 0xEF8FFFFAu);
         EXPECT_EQ(net.sends[i].port, 1900);
     }
-    CloseProbeSockets(net, probe);
+    probe.clear();
     EXPECT_EQ(net.closed, net.opened);
-    EXPECT_TRUE(probe.empty());
 }
 
 TEST(SendSearchProbe, FailedSocketTakesNoPart) {
@@ -172,10 +171,10 @@ TEST(SendSearchProbe, FailedSocketTakesNoPart) {
     ProbeSockets probe;
     EXPECT_TRUE(SendSearchProbe(net, {L"10.0.0.1", L"10.0.0.2", L"10.0.0.3"}, probe));
     ASSERT_EQ(probe.size(), 3u);
-    EXPECT_EQ(probe[1].socket, kInvalidSocket);
+    EXPECT_FALSE(probe[1].socket);
     EXPECT_EQ(net.sends.size(), 2u);
-    EXPECT_EQ(net.bound[probe[2].socket].second, 18302);
-    CloseProbeSockets(net, probe);
+    EXPECT_EQ(net.bound[probe[2].socket.Get()].second, 18302);
+    probe.clear();
     EXPECT_EQ(net.closed.size(), 2u);
 }
 

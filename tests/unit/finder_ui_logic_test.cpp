@@ -3,6 +3,7 @@
 
 #include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
+#include "platform/system_menu.h"
 #include "platform/win32/icon_layout.h"
 
 using namespace finder;
@@ -73,13 +74,19 @@ TEST(IsOpenPageShortcut, CtrlOKeyDownOnly) {
 }
 
 TEST(IsAboutCommand, LowFourBitsIgnored) {
-    EXPECT_TRUE(IsAboutCommand(0x0010));
-    EXPECT_TRUE(IsAboutCommand(0x0013));
-    EXPECT_TRUE(IsAboutCommand(0x001F));
-    EXPECT_FALSE(IsAboutCommand(0x0020));
-    EXPECT_FALSE(IsAboutCommand(0xF060));  // SC_CLOSE
-    EXPECT_FALSE(IsAboutCommand(0xF020));  // SC_MINIMIZE
-    EXPECT_FALSE(IsAboutCommand(0x0000));
+    struct Case {
+        unsigned command;
+        bool about;
+    };
+    const Case cases[] = {
+        {0x0010, true},  {0x0011, true},  {0x0013, true},  {0x001F, true},
+        {0x0000, false}, {0x0020, false}, {0x0030, false}, {0xF060, false},  // SC_CLOSE
+        {0xF020, false},                                                     // SC_MINIMIZE
+        {0xF100, false},                                                     // SC_KEYMENU
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(plat::IsAboutCommand(c.command), c.about) << std::hex << c.command;
+    }
 }
 
 TEST(CentredIconOrigin, RoundsTowardZero) {

@@ -27,29 +27,27 @@ struct Notice {
     bool operator==(const Notice&) const = default;
 };
 
-class RecordingHost : public ISearchHost {
+class RecordingHost : public SearchHost {
   public:
     std::vector<Notice> notices;
     std::function<void(const Notice&)> onNotice;
     bool stopAtStart = false;
 
     void NotifySearchStart() override {
-        ClearDevices(devices_);
+        ClearDevices(m_mapDevices);
         if (stopAtStart) {
-            stop_.store(1);
+            m_bStopSearch.store(1);
         }
         Record({"start"});
     }
     void NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) override {
         // The record is the table's own.
-        const auto it = devices_.find(device.strAddress);
+        const auto it = m_mapDevices.find(device.strAddress);
         Record({"device", device.strAddress, index,
-                it != devices_.end() && it->second.get() == &device ? device.strName
-                                                                    : L"<not the table's>"});
+                it != m_mapDevices.end() && it->second.get() == &device ? device.strName
+                                                                        : L"<not the table's>"});
     }
     void NotifySearchEnd() override { Record({"end"}); }
-    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
-    DeviceTable& Devices() override { return devices_; }
 
   private:
     void Record(const Notice& notice) {
@@ -58,8 +56,6 @@ class RecordingHost : public ISearchHost {
             onNotice(notice);
         }
     }
-    std::atomic<std::int32_t> stop_{0};
-    DeviceTable devices_;
 };
 
 std::string Answer(const std::string& name, const std::string& detail = "1.0") {

@@ -218,21 +218,6 @@ TEST_F(UpdaterDialog, AboutCommandOpensTheAboutBoxModally) {
     EXPECT_FALSE(IsWindowVisible(main));
 }
 
-TEST(UpdaterAboutCommand, OnlyTheAboutItemCounts) {
-    struct Case {
-        WPARAM command;
-        bool about;
-    };
-    const Case cases[] = {
-        {0x0010, true},    {0x0011, true},       {0x001F, true},
-        {0x0000, false},   {0x0020, false},      {0x0030, false},
-        {SC_CLOSE, false}, {SC_MINIMIZE, false}, {SC_KEYMENU, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(updater::IsAboutCommand(c.command), c.about) << std::hex << c.command;
-    }
-}
-
 // The suite carries the Updater's resources, its manifest among them.
 TEST(UpdaterManifest, PerMonitorDpiAwareForWindows7To11) {
     testsupport::ExpectDpiAwareManifestForWindows7To11();

@@ -31,12 +31,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class DriverHost final : public ISearchHost {
+class DriverHost final : public SearchHost {
   public:
     explicit DriverHost(long stopAfter) : stopAfter_(stopAfter) {}
 
     void NotifySearchStart() override {
-        ClearDevices(devices_);
+        ClearDevices(m_mapDevices);
         const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
@@ -48,7 +48,7 @@ class DriverHost final : public ISearchHost {
               plat::ToUtf8(device.strAddress) + "\t" + Clean(device.strName) + "\t" +
               Clean(device.strDetail));
         if (stopAfter_ > 0 && index + 1 >= stopAfter_) {
-            stop_.store(1);
+            m_bStopSearch.store(1);
         }
     }
 
@@ -59,13 +59,10 @@ class DriverHost final : public ISearchHost {
         changed_.notify_all();
     }
 
-    std::atomic<std::int32_t>& StopSearchFlag() override { return stop_; }
-    DeviceTable& Devices() override { return devices_; }
-
     void WaitForEnd() {
         std::unique_lock lock(lock_);
         changed_.wait(lock, [this] { return ended_; });
-        Print("end\t" + Elapsed(endedAt_) + "\t" + std::to_string(devices_.size()));
+        Print("end\t" + Elapsed(endedAt_) + "\t" + std::to_string(m_mapDevices.size()));
     }
 
   private:
@@ -95,8 +92,6 @@ class DriverHost final : public ISearchHost {
 
     const Clock::time_point begin_ = Clock::now();
     const long stopAfter_;
-    std::atomic<std::int32_t> stop_{0};
-    DeviceTable devices_;
     std::mutex lock_;
     std::condition_variable changed_;
     bool ended_ = false;
