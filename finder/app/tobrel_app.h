@@ -62,6 +62,11 @@ class CTobrelApp : public CTobrelAppBase {
     // Whether InitPaths (or a test) gave the folder and a profile path that
     // fits the platform's path limit.
     bool HasFolder() const;
+
+  private:
+    // A key of the profile's [Update] section.
+    std::wstring ReadUpdateKey(const wchar_t* key, std::size_t capacity) const;
+    void WriteUpdateKey(const wchar_t* key, const std::wstring& value) const;
 };
 
 // The command-line buffer of a started program, terminator included.

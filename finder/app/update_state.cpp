@@ -34,6 +34,14 @@ bool CTobrelApp::HasFolder() const {
            m_strProfilePath.size() < plat::kMaxPath;
 }
 
+std::wstring CTobrelApp::ReadUpdateKey(const wchar_t* key, std::size_t capacity) const {
+    return plat::ReadIniString(kUpdateSection, key, L"", capacity, m_strProfilePath);
+}
+
+void CTobrelApp::WriteUpdateKey(const wchar_t* key, const std::wstring& value) const {
+    plat::WriteIniString(kUpdateSection, key, value, m_strProfilePath);
+}
+
 bool CTobrelApp::ReadProductVersion() {
     const auto version = plat::QueryProductVersion(m_strModulePath);
     if (!version) {
@@ -58,10 +66,10 @@ bool CTobrelApp::CreateProfile() {
     if (!ReadProductVersion()) {
         return false;
     }
-    plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL, m_strProfilePath);
-    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion, m_strProfilePath);
-    plat::WriteIniString(kUpdateSection, kPassedVersion, kNoVersion, m_strProfilePath);
-    plat::WriteIniString(kUpdateSection, kDownloadedVersion, kNoVersion, m_strProfilePath);
+    WriteUpdateKey(kUpdateSiteURL, m_strUpdateSiteURL);
+    WriteUpdateKey(kCurrentVersion, m_strProductVersion);
+    WriteUpdateKey(kPassedVersion, kNoVersion);
+    WriteUpdateKey(kDownloadedVersion, kNoVersion);
     return true;
 }
 
@@ -70,21 +78,18 @@ bool CTobrelApp::RefreshProfile() {
         return false;
     }
     m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
-    const std::wstring storedURL =
-        plat::ReadIniString(kUpdateSection, kUpdateSiteURL, L"", kUrlCapacity, m_strProfilePath);
-    if (storedURL.empty()) {
+    if (ReadUpdateKey(kUpdateSiteURL, kUrlCapacity).empty()) {
         m_strUpdateSiteURL = plat::ReadIniString(
             kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(), kUrlCapacity, m_strUrlIniPath);
-        plat::WriteIniString(kUpdateSection, kUpdateSiteURL, m_strUpdateSiteURL, m_strProfilePath);
+        WriteUpdateKey(kUpdateSiteURL, m_strUpdateSiteURL);
     }
     if (!ReadProductVersion()) {
         return false;
     }
-    plat::WriteIniString(kUpdateSection, kCurrentVersion, m_strProductVersion, m_strProfilePath);
+    WriteUpdateKey(kCurrentVersion, m_strProductVersion);
     for (const wchar_t* key : {kPassedVersion, kDownloadedVersion}) {
-        if (plat::ReadIniString(kUpdateSection, key, L"", kVersionCapacity, m_strProfilePath)
-                .empty()) {
-            plat::WriteIniString(kUpdateSection, key, kNoVersion, m_strProfilePath);
+        if (ReadUpdateKey(key, kVersionCapacity).empty()) {
+            WriteUpdateKey(key, kNoVersion);
         }
     }
     return true;
@@ -95,12 +100,9 @@ bool CTobrelApp::IsInstallerPending() {
         return false;
     }
     m_strInstallerPath = plat::JoinPath(m_strAppDir, kInstallerFileName);
-    const auto version = [&](const wchar_t* key) {
-        return plat::ReadIniString(kUpdateSection, key, L"", kVersionCapacity, m_strProfilePath);
-    };
-    m_strCurrentVersion = version(kCurrentVersion);
-    m_strPassedVersion = version(kPassedVersion);
-    m_strDownloadedVersion = version(kDownloadedVersion);
+    m_strCurrentVersion = ReadUpdateKey(kCurrentVersion, kVersionCapacity);
+    m_strPassedVersion = ReadUpdateKey(kPassedVersion, kVersionCapacity);
+    m_strDownloadedVersion = ReadUpdateKey(kDownloadedVersion, kVersionCapacity);
     if (!plat::PathExists(m_strInstallerPath)) {
         return false;
     }
