@@ -67,6 +67,11 @@ class CTobrelApp : public CTobrelAppBase {
     // A key of the profile's [Update] section.
     std::wstring ReadUpdateKey(const wchar_t* key, std::size_t capacity) const;
     void WriteUpdateKey(const wchar_t* key, const std::wstring& value) const;
+    // The update-site URL of "url.ini" (m_strUrlIniPath), or the default.
+    std::wstring ReadConfiguredURL(std::size_t capacity) const;
+    // CurrentVersion from the program's version; PassedVersion and
+    // DownloadedVersion set to "no version", when reset or missing.
+    void WriteVersionKeys(bool reset) const;
 };
 
 // The command-line buffer of a started program, terminator included.

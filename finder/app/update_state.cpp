@@ -42,6 +42,20 @@ void CTobrelApp::WriteUpdateKey(const wchar_t* key, const std::wstring& value) c
     plat::WriteIniString(kUpdateSection, key, value, m_strProfilePath);
 }
 
+std::wstring CTobrelApp::ReadConfiguredURL(std::size_t capacity) const {
+    return plat::ReadIniString(kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(), capacity,
+                               m_strUrlIniPath);
+}
+
+void CTobrelApp::WriteVersionKeys(bool reset) const {
+    WriteUpdateKey(kCurrentVersion, m_strProductVersion);
+    for (const wchar_t* key : {kPassedVersion, kDownloadedVersion}) {
+        if (reset || ReadUpdateKey(key, kVersionCapacity).empty()) {
+            WriteUpdateKey(key, kNoVersion);
+        }
+    }
+}
+
 bool CTobrelApp::ReadProductVersion() {
     const auto version = plat::QueryProductVersion(m_strModulePath);
     if (!version) {
@@ -56,8 +70,7 @@ bool CTobrelApp::CreateProfile() {
         return false;
     }
     m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
-    m_strUpdateSiteURL = plat::ReadIniString(kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(),
-                                             kUrlIniFirstRunCapacity, m_strUrlIniPath);
+    m_strUpdateSiteURL = ReadConfiguredURL(kUrlIniFirstRunCapacity);
     // An empty URL in "url.ini" leaves the folder as it was: the next start
     // is a first run again.
     if (m_strUpdateSiteURL.empty()) {
@@ -67,9 +80,7 @@ bool CTobrelApp::CreateProfile() {
         return false;
     }
     WriteUpdateKey(kUpdateSiteURL, m_strUpdateSiteURL);
-    WriteUpdateKey(kCurrentVersion, m_strProductVersion);
-    WriteUpdateKey(kPassedVersion, kNoVersion);
-    WriteUpdateKey(kDownloadedVersion, kNoVersion);
+    WriteVersionKeys(true);
     return true;
 }
 
@@ -79,19 +90,13 @@ bool CTobrelApp::RefreshProfile() {
     }
     m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
     if (ReadUpdateKey(kUpdateSiteURL, kUrlCapacity).empty()) {
-        m_strUpdateSiteURL = plat::ReadIniString(
-            kUrlSection, kUpdateSiteURL, DefaultUpdateSiteURL(), kUrlCapacity, m_strUrlIniPath);
+        m_strUpdateSiteURL = ReadConfiguredURL(kUrlCapacity);
         WriteUpdateKey(kUpdateSiteURL, m_strUpdateSiteURL);
     }
     if (!ReadProductVersion()) {
         return false;
     }
-    WriteUpdateKey(kCurrentVersion, m_strProductVersion);
-    for (const wchar_t* key : {kPassedVersion, kDownloadedVersion}) {
-        if (ReadUpdateKey(key, kVersionCapacity).empty()) {
-            WriteUpdateKey(key, kNoVersion);
-        }
-    }
+    WriteVersionKeys(false);
     return true;
 }
 
