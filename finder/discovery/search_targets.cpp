@@ -1,6 +1,7 @@
 #include "finder/discovery/search_targets.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "finder/discovery/discovery.h"
@@ -158,24 +159,21 @@ TargetError ParseTarget(std::wstring_view text, SearchTarget& target) {
 }
 
 std::wstring TargetErrorMessage(TargetError error, std::wstring_view text) {
-    const std::wstring quoted = L"'" + std::wstring(TrimBlanks(text)) + L"'";
-    switch (error) {
-        case TargetError::None:
-            return {};
-        case TargetError::Malformed:
-            return quoted + L" is not an IPv4 address, a host name or a range from /22 to /32";
-        case TargetError::Loopback:
-            return quoted + L": loopback addresses cannot be searched";
-        case TargetError::Multicast:
-            return quoted + L": multicast addresses cannot be searched";
-        case TargetError::Broadcast:
-            return quoted + L": the broadcast address cannot be searched";
-        case TargetError::ZeroNetwork:
-            return quoted + L": addresses in 0.0.0.0/8 cannot be searched";
-        case TargetError::TooWide:
-            return quoted + L": a range may be at most /22 (1,024 addresses)";
+    // What follows the quoted text, in the order of TargetError.
+    static constexpr const wchar_t* kTails[] = {
+        L"",
+        L" is not an IPv4 address, a host name or a range from /22 to /32",
+        L": loopback addresses cannot be searched",
+        L": multicast addresses cannot be searched",
+        L": the broadcast address cannot be searched",
+        L": addresses in 0.0.0.0/8 cannot be searched",
+        L": a range may be at most /22 (1,024 addresses)",
+    };
+    static_assert(std::size(kTails) == static_cast<std::size_t>(TargetError::TooWide) + 1);
+    if (error == TargetError::None) {
+        return {};
     }
-    return quoted;
+    return L"'" + std::wstring(TrimBlanks(text)) + L"'" + kTails[static_cast<std::size_t>(error)];
 }
 
 std::vector<std::uint32_t> TargetAddresses(const SearchTarget& target) {

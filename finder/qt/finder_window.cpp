@@ -47,13 +47,17 @@ FinderWindow::FinderWindow(UrlOpener openUrl, SearchBridge::NetworkFactory makeN
     setWindowTitle(kTitle);
 
     // The list: two columns of the dialog's widths, several rows selectable.
-    list_->setColumnCount(2);
-    list_->setHeaderLabels({QString::fromWCharArray(finder::kColumnName),
-                            QString::fromWCharArray(finder::kColumnAddress)});
+    QStringList titles;
+    for (const finder::ListColumn& column : finder::kDeviceColumns) {
+        titles.push_back(QString::fromWCharArray(column.title));
+    }
+    list_->setColumnCount(static_cast<int>(titles.size()));
+    list_->setHeaderLabels(titles);
     list_->header()->setSectionsMovable(false);
     list_->header()->setStretchLastSection(false);
-    list_->setColumnWidth(0, finder::kColumnWidth);
-    list_->setColumnWidth(1, finder::kColumnWidth);
+    for (int i = 0; i < list_->columnCount(); ++i) {
+        list_->setColumnWidth(i, finder::kDeviceColumns[i].width);
+    }
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);

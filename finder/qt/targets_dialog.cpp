@@ -81,16 +81,10 @@ void TargetsDialog::Add() {
         case discovery::AddTargetResult::Added:
             break;
     }
-    const QStringList added = ToQt(targets);
-    if (save_ && !save_(added)) {
-        message_->setText(tr("検索先を保存できませんでした。"));
-        return;
+    if (Commit(ToQt(targets))) {
+        entry_->clear();
+        emit targetAdded();
     }
-    targets_ = added;
-    Refill();
-    entry_->clear();
-    message_->clear();
-    emit targetAdded();
 }
 
 void TargetsDialog::Remove() {
@@ -100,11 +94,16 @@ void TargetsDialog::Remove() {
     }
     QStringList left = targets_;
     left.removeAt(row);
-    if (save_ && !save_(left)) {
+    Commit(left);
+}
+
+bool TargetsDialog::Commit(const QStringList& targets) {
+    if (save_ && !save_(targets)) {
         message_->setText(tr("検索先を保存できませんでした。"));
-        return;
+        return false;
     }
-    targets_ = left;
+    targets_ = targets;
     Refill();
     message_->clear();
+    return true;
 }

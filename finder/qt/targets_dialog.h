@@ -36,6 +36,9 @@ class TargetsDialog final : public QDialog {
   private:
     void Add();
     void Remove();
+    // Saves the list and shows it; says so and keeps the old one when it
+    // cannot be saved.
+    bool Commit(const QStringList& targets);
     void Refill();
 
     QStringList targets_;

@@ -59,9 +59,26 @@ std::wstring EmptyListText(EmptyList state) {
         case EmptyList::None:
             break;
         case EmptyList::NotFound:
-            return std::wstring(kEmptyNotFound) + L"\n" + kEmptyHint;
+            return L"機器が見つかりませんでした。\n"
+                   L"別のネットワークにある機器は、右クリックメニューの「検索先を指定..."
+                   L"」で探せます。";
         case EmptyList::Offline:
-            return kEmptyOffline;
+            return L"ネットワークに接続されていません。";
+    }
+    return {};
+}
+
+std::wstring_view AddTargetMessage(discovery::AddTargetResult result) {
+    using discovery::AddTargetResult;
+    switch (result) {
+        case AddTargetResult::Added:
+            break;
+        case AddTargetResult::Invalid:
+            return L"アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。";
+        case AddTargetResult::AlreadyThere:
+            return L"この検索先はすでにあります。";
+        case AddTargetResult::Full:
+            return L"検索先は 32 件、合わせて 1,024 文字までです。";
     }
     return {};
 }

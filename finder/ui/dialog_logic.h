@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "finder/discovery/search_targets.h"
+
 namespace finder {
 
 // The main dialog's caption, also the single-instance key: the words
@@ -13,9 +15,13 @@ namespace finder {
 inline constexpr wchar_t kMainDialogCaption[] = L"ソルベリオ Windows Tool\u3000";
 inline constexpr wchar_t kRefreshCaption[] = L"更新";
 inline constexpr wchar_t kSearchingCaption[] = L"検索中...";
-inline constexpr wchar_t kColumnName[] = L"Name";
-inline constexpr wchar_t kColumnAddress[] = L"IP Address";
-inline constexpr int kColumnWidth = 200;
+
+// The device list's columns, in order; widths in pixels at 96 DPI.
+struct ListColumn {
+    const wchar_t* title;
+    int width;
+};
+inline constexpr ListColumn kDeviceColumns[] = {{L"Name", 200}, {L"IP Address", 200}};
 
 // "http://" + address + "/".
 std::wstring DevicePageURL(std::wstring_view address);
@@ -30,23 +36,12 @@ std::wstring SharedFolderPath(std::wstring_view address);
 // "smb://" + address + "/", or empty unless the address is dotted.
 std::wstring SharedFolderURL(std::wstring_view address);
 
-// The context menu's additions and the search-target dialog.
-inline constexpr wchar_t kMenuOpenFolder[] = L"フォルダーを開く";
-inline constexpr wchar_t kMenuCopyAddress[] = L"アドレスをコピー";
-inline constexpr wchar_t kMenuSearchTargets[] = L"検索先を指定...";
-inline constexpr wchar_t kTargetsDialogCaption[] = L"検索先の指定";
-inline constexpr wchar_t kTargetInvalid[] =
-    L"アドレス、ホスト名、または範囲 (/22〜/32) を入力してください。";
-inline constexpr wchar_t kTargetAlreadyThere[] = L"この検索先はすでにあります。";
-inline constexpr wchar_t kTargetsFull[] = L"検索先は 32 件、合わせて 1,024 文字までです。";
+// What the search-target dialog says when an entry is not added (empty for
+// an added one), and when the list cannot be saved.
+std::wstring_view AddTargetMessage(discovery::AddTargetResult result);
 inline constexpr wchar_t kTargetsNotSaved[] = L"search.ini に保存できませんでした。";
 
 // What the empty list shows inside its area.
-inline constexpr wchar_t kEmptyNotFound[] = L"機器が見つかりませんでした。";
-inline constexpr wchar_t kEmptyHint[] =
-    L"別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。";
-inline constexpr wchar_t kEmptyOffline[] = L"ネットワークに接続されていません。";
-
 enum class EmptyList { None, NotFound, Offline };
 // After a search: nothing while rows are listed or a search runs; Offline
 // when the search found no IPv4 address besides loopback.

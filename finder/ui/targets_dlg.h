@@ -31,6 +31,9 @@ class CTargetsDlg : public win::CDialogImpl<CTargetsDlg> {
     win::HandlerResult OnRemove(WPARAM wParam, LPARAM lParam);
     void Refill();
     void ShowMessage(const std::wstring& text);
+    // Saves the list and shows it; says so and keeps the old one when it
+    // cannot be saved.
+    bool Commit(std::vector<std::wstring> targets);
 
     std::wstring m_strFile;
     std::function<void()> m_fnAdded;

@@ -45,27 +45,16 @@ win::HandlerResult CTargetsDlg::OnAdd(WPARAM, LPARAM) {
     entry.resize(static_cast<std::size_t>(
         GetWindowTextW(edit, entry.data(), static_cast<int>(entry.size()))));
     std::vector<std::wstring> targets = m_targets;
-    switch (discovery::AddTargetToList(entry, targets)) {
-        case discovery::AddTargetResult::Invalid:
-            ShowMessage(finder::kTargetInvalid);
-            return 0;
-        case discovery::AddTargetResult::AlreadyThere:
-            ShowMessage(finder::kTargetAlreadyThere);
-            return 0;
-        case discovery::AddTargetResult::Full:
-            ShowMessage(finder::kTargetsFull);
-            return 0;
-        case discovery::AddTargetResult::Added:
-            break;
-    }
-    if (!finder::SaveTargets(m_strFile, targets)) {
-        ShowMessage(finder::kTargetsNotSaved);
+    if (const std::wstring_view refused =
+            finder::AddTargetMessage(discovery::AddTargetToList(entry, targets));
+        !refused.empty()) {
+        ShowMessage(std::wstring(refused));
         return 0;
     }
-    m_targets = std::move(targets);
-    Refill();
+    if (!Commit(std::move(targets))) {
+        return 0;
+    }
     SetWindowTextW(edit, L"");
-    ShowMessage(L"");
     if (m_fnAdded) {
         m_fnAdded();
     }
@@ -79,12 +68,17 @@ win::HandlerResult CTargetsDlg::OnRemove(WPARAM, LPARAM) {
     }
     std::vector<std::wstring> targets = m_targets;
     targets.erase(targets.begin() + index);
+    Commit(std::move(targets));
+    return 0;
+}
+
+bool CTargetsDlg::Commit(std::vector<std::wstring> targets) {
     if (!finder::SaveTargets(m_strFile, targets)) {
         ShowMessage(finder::kTargetsNotSaved);
-        return 0;
+        return false;
     }
     m_targets = std::move(targets);
     Refill();
     ShowMessage(L"");
-    return 0;
+    return true;
 }

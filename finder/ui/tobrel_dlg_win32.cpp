@@ -131,10 +131,10 @@ bool CTobrelDlg::OnInitDialog() {
 }
 
 void CTobrelDlg::InitDeviceList() {
-    // The widths are pixels at 96 DPI.
-    const int width = win::ScaleForDpi(finder::kColumnWidth, m_nDpi);
-    m_listDevices.InsertColumn(0, finder::kColumnName, width);
-    m_listDevices.InsertColumn(1, finder::kColumnAddress, width);
+    int index = 0;
+    for (const finder::ListColumn& column : finder::kDeviceColumns) {
+        m_listDevices.InsertColumn(index++, column.title, win::ScaleForDpi(column.width, m_nDpi));
+    }
     m_listDevices.SetExtendedStyle(LVS_EX_FULLROWSELECT);
 }
 
