@@ -112,9 +112,7 @@ class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
     win::CIconHandle m_bigIcon;
     win::CIconHandle m_smallIcon;
     win::CListView m_listDevices;
-    DeviceTable m_mapDevices;
     std::unique_ptr<win::CWorkerThread> m_pSearchThread;
-    std::atomic<std::int32_t> m_bStopSearch{0};
     bool m_bSearching = false;
     bool m_bSettingsEnabled = false;
 
