@@ -64,6 +64,9 @@ class CTobrelApp : public CTobrelAppBase {
     bool HasFolder() const;
 
   private:
+    // Sets path to the file name beside the program; false (path untouched)
+    // without a usable folder, and the step then does nothing.
+    bool UseAppFile(std::wstring& path, const wchar_t* name);
     // A key of the profile's [Update] section.
     std::wstring ReadUpdateKey(const wchar_t* key, std::size_t capacity) const;
     void WriteUpdateKey(const wchar_t* key, const std::wstring& value) const;

@@ -65,11 +65,18 @@ bool CTobrelApp::ReadProductVersion() {
     return !m_strProductVersion.empty();
 }
 
-bool CTobrelApp::CreateProfile() {
+bool CTobrelApp::UseAppFile(std::wstring& path, const wchar_t* name) {
     if (!HasFolder()) {
         return false;
     }
-    m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
+    path = plat::JoinPath(m_strAppDir, name);
+    return true;
+}
+
+bool CTobrelApp::CreateProfile() {
+    if (!UseAppFile(m_strUrlIniPath, kUrlIniFileName)) {
+        return false;
+    }
     m_strUpdateSiteURL = ReadConfiguredURL(kUrlIniFirstRunCapacity);
     // An empty URL in "url.ini" leaves the folder as it was: the next start
     // is a first run again.
@@ -85,10 +92,9 @@ bool CTobrelApp::CreateProfile() {
 }
 
 bool CTobrelApp::RefreshProfile() {
-    if (!HasFolder()) {
+    if (!UseAppFile(m_strUrlIniPath, kUrlIniFileName)) {
         return false;
     }
-    m_strUrlIniPath = plat::JoinPath(m_strAppDir, kUrlIniFileName);
     if (ReadUpdateKey(kUpdateSiteURL, kUrlCapacity).empty()) {
         m_strUpdateSiteURL = ReadConfiguredURL(kUrlCapacity);
         WriteUpdateKey(kUpdateSiteURL, m_strUpdateSiteURL);
@@ -101,10 +107,9 @@ bool CTobrelApp::RefreshProfile() {
 }
 
 bool CTobrelApp::IsInstallerPending() {
-    if (!HasFolder()) {
+    if (!UseAppFile(m_strInstallerPath, kInstallerFileName)) {
         return false;
     }
-    m_strInstallerPath = plat::JoinPath(m_strAppDir, kInstallerFileName);
     m_strCurrentVersion = ReadUpdateKey(kCurrentVersion, kVersionCapacity);
     m_strPassedVersion = ReadUpdateKey(kPassedVersion, kVersionCapacity);
     m_strDownloadedVersion = ReadUpdateKey(kDownloadedVersion, kVersionCapacity);
