@@ -35,7 +35,6 @@ class SearchBridge final : public QObject, public SearchHost {
     bool Running() const { return running_.load(); }
     // The targets of the searches that start from now on.
     void SetTargets(std::vector<std::wstring> targets) { targets_ = std::move(targets); }
-    // How many local IPv4 addresses the last search found.
 
   signals:
     void searchStarted();

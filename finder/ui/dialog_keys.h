@@ -1,6 +1,6 @@
 // The Windows dialog's keyboard shortcuts, as its window messages carry
-// them (WM_KEYDOWN and virtual-key codes). Free of windows.h, so that the rules are tested
-// natively.
+// them (WM_KEYDOWN and virtual-key codes). Free of windows.h, so that the
+// rules are tested natively.
 #pragma once
 
 namespace finder {

@@ -2,6 +2,14 @@
 
 namespace finder {
 
+namespace {
+
+// The second line of the empty list after a search that found nothing.
+constexpr wchar_t kEmptyHint[] =
+    L"別のネットワークにある機器は、右クリックメニューの「検索先を指定...」で探せます。";
+
+}  // namespace
+
 std::wstring DevicePageURL(std::wstring_view address) {
     std::wstring url = L"http://";
     url.append(address);
@@ -59,9 +67,7 @@ std::wstring EmptyListText(EmptyList state) {
         case EmptyList::None:
             break;
         case EmptyList::NotFound:
-            return L"機器が見つかりませんでした。\n"
-                   L"別のネットワークにある機器は、右クリックメニューの「検索先を指定..."
-                   L"」で探せます。";
+            return std::wstring(L"機器が見つかりませんでした。\n") + kEmptyHint;
         case EmptyList::Offline:
             return L"ネットワークに接続されていません。";
     }

@@ -127,6 +127,5 @@ class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
     PageOpener m_fnOpenPage;
     FolderOpener m_fnOpenFolder;
     std::wstring m_strTargetsFile;
-    // The targets of the running search: copied as it starts, read by the worker.
     std::wstring m_strEmptyText;
 };
