@@ -6,21 +6,7 @@
 
 #include <string>
 
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-}  // namespace
+#include "platform/text.h"
 
 int wmain(int argc, wchar_t** argv) {
     wchar_t self[MAX_PATH * 4] = {};
@@ -29,7 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         line += L"\targ=" + std::wstring(argv[i]);
     }
-    const std::string bytes = Utf8(line) + "\n";
+    const std::string bytes = plat::ToUtf8(line) + "\n";
     const std::wstring logPath = std::wstring(self) + L".log";
     HANDLE file = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -34,24 +34,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr int kListId = 1000;
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 void Print(const std::wstring& line) {
-    const std::string bytes = Utf8(line) + "\n";
+    const std::string bytes = plat::ToUtf8(line) + "\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);
