@@ -13,8 +13,17 @@ world_die() { echo "world: $*" >&2; exit 1; }
 
 # Which Windows build this host's Wine runs: the shipped 32-bit one, or the
 # 64-bit build of the same sources where 32-bit programs cannot start.
+# SL_WINE_ARCH=win64 takes the 64-bit path on a host that runs both, so that
+# either path can be run anywhere.
 world_windows_build() {
-  SL_WINE_ARCH=$("$world_root/tests/harness/wineenv.sh" arch)
+  local host_arch
+  host_arch=$("$world_root/tests/harness/wineenv.sh" arch)
+  case "${SL_WINE_ARCH:-}" in
+    "") SL_WINE_ARCH=$host_arch ;;
+    win64) ;;
+    win32) [ "$host_arch" = win32 ] || world_die "SL_WINE_ARCH=win32, but this host's Wine starts no 32-bit programs" ;;
+    *) world_die "SL_WINE_ARCH=$SL_WINE_ARCH: win32 or win64" ;;
+  esac
   if [ "$SL_WINE_ARCH" = win32 ]; then
     SL_WINDOWS_PRESET=windows SL_WINDOWS_BUILD=build/windows
     SL_WINDOWS_DIST="$world_root/dist/windows" SL_WINE_CMD=wine
