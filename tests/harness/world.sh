@@ -80,6 +80,32 @@ world_up() {
   # No menu entries or file associations from the run's programs on the host's desktop.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export SL_WINE=1 SL_SOURCE_DIR="$world_root" SL_WORLD_DIR="$world_dir"
+  world_hold_desktop
+}
+
+# Wine closes the prefix's desktop a second after its last program ends; the
+# next program's windows then wait for a new desktop process, which can fail
+# on a loaded machine (every window of that program fails, and a suite hangs).
+# A hidden window of the harness keeps one desktop for the whole run, started
+# here with its output away from any test runner's pipes.
+world_hold_desktop() {
+  local holder="$SL_WINDOWS_TOOLS_DIR/sl_uictl.exe" i
+  if [ ! -f "$holder" ]; then
+    echo "world: $holder is not built; Wine's desktop is not held" >&2
+    return 0
+  fi
+  local attempt pid
+  for attempt in 1 2 3; do
+    in_pc "$SL_WINE_CMD" "$holder" desktop </dev/null >"$world_dir/desktop.out" 2>/dev/null &
+    pid=$!
+    for i in $(seq 200); do
+      grep -q holding "$world_dir/desktop.out" 2>/dev/null && return 0
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+  done
+  world_die "Wine's desktop did not start"
 }
 
 # The prefix's wineserver must live in the LAN before anything runs under Wine.

@@ -18,6 +18,8 @@
 //   sl_uictl msgtext TITLE [MS]      the text of a message box
 //   sl_uictl foreground              the title of the foreground window
 //   sl_uictl hold TITLE MS           shows a window with this title for MS
+//   sl_uictl desktop [MS]            keeps the prefix's desktop open for MS
+//                                    (default 4 h); prints "holding" once it is
 //
 // TITLE: @finder (the finder's caption with its U+3000), @finder-bare
 // (without it), @app (the message boxes' title), or literal UTF-8 text;
@@ -173,12 +175,48 @@ std::wstring Size(const RECT& rect) {
 int Usage() {
     Print(
         L"usage: sl_uictl wait|gone|count|rows|button|click|select|close|geometry|answer|msgtext|"
-        L"foreground|hold ...");
+        L"foreground|hold|desktop ...");
     return 2;
 }
 
 LRESULT CALLBACK HoldProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Wine closes a desktop one second after its last program ends, and the next
+// program that opens a window starts a new desktop process and waits at most
+// 10 s for it; on a loaded machine, or while the old one is still going, that
+// wait can fail and every window of that program fails with it. A hidden
+// window held for the whole test run keeps one desktop from start to end, so
+// no suite depends on what ran before it.
+LRESULT CALLBACK DesktopHolderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A close request to every window is not for this one.
+    return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+int HoldDesktop(DWORD limit) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &DesktopHolderProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"SlUictlDesktop";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"SlUictlDesktop", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr) {
+        return 1;
+    }
+    Print(L"holding");
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < limit; waited = GetTickCount() - start) {
+        // Nothing but the time limit ends it; the run ends the prefix's server.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, limit - waited, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&msg);
+        }
+    }
+    DestroyWindow(window);
+    return 0;
 }
 
 }  // namespace
@@ -195,6 +233,9 @@ int wmain(int argc, wchar_t** argv) {
         return argc > index ? std::wcstol(argv[index], nullptr, 10) : fallback;
     };
 
+    if (command == L"desktop") {
+        return HoldDesktop(static_cast<DWORD>(number(2, 4L * 3600 * 1000)));
+    }
     if (command == L"foreground") {
         Print(TextOf(GetForegroundWindow()));
         return 0;
