@@ -14,6 +14,7 @@
 #include "tests/support/release_signing.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
+#include "tests/support/wine_programs.h"
 
 #ifndef SL_UPDATER_UNDER_WINE
 #define SL_UPDATER_UNDER_WINE 0
@@ -426,6 +427,25 @@ INSTANTIATE_TEST_SUITE_P(
                      "--stall-after", "200000"},
                     {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#if SL_UPDATER_UNDER_WINE
+// What WinINet is handed, as Wine's trace shows it: InternetQueryDataAvailable's
+// flags and context are reserved and must be 0 (Wine would take anything).
+TEST_F(UpdaterProcess, WinInetGetsItsReservedArgumentsAsZero) {
+    StartSite({"--latest", "1.0.0.2", "--size", "300000"});
+    WriteProfile();
+    const auto result = RunUpdater({}, {"WINEDEBUG=trace+wininet"});
+    EXPECT_EQ(Downloaded(), "1.0.0.2");
+    std::size_t queries = 0;
+    for (const std::string& line : testsupport::Lines(result.err)) {
+        if (line.find(":InternetQueryDataAvailable (") != std::string::npos) {
+            ++queries;
+            EXPECT_EQ(line.substr(line.size() - 5), " 0 0)") << line;
+        }
+    }
+    EXPECT_GE(queries, 1u) << "no InternetQueryDataAvailable in the trace";
+}
+#endif
 
 // The networks users have: a body that arrives over time, a shaped or lossy
 // link, the site by its name, through a proxy, from a mirror, a connection
