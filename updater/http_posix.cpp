@@ -196,6 +196,11 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     if (ex.stopped) {
         return sink.Fail();  // keeps what the sink decided, if it did
     }
+    // A body without Content-Length that ends early was cut in its chunked
+    // framing (one ended by closing always ends well): a broken transfer.
+    if (rc == CURLE_PARTIAL_FILE && ex.contentLength.empty()) {
+        return ex.headGiven ? sink.Fail() : kHttpInternetError;
+    }
     // A final head whose body never reached the callback (empty, or not a 200).
     const bool headed = ex.headDone && (rc == CURLE_OK || rc == CURLE_PARTIAL_FILE);
     if (headed && !ex.GiveHead()) {

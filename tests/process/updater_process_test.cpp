@@ -447,6 +447,70 @@ TEST_F(UpdaterProcess, WinInetGetsItsReservedArgumentsAsZero) {
 }
 #endif
 
+// Bodies without Content-Length, as proxies and scanners pass files on
+// (chunked, or ended by closing): the signed Updater keeps such an installer
+// when its hash is the signed one and it holds at most 64 MiB; the default
+// one, which nothing vouches for, refuses it at its first byte. The version
+// file comes the same way and is read by both.
+struct UnannouncedCase {
+    const char* name;
+    const char* framing;  // the site's --chunked or --no-length
+    std::uint64_t size;
+    bool hashMatches;
+    bool keptWhenSigned;
+    std::size_t signedRequests;  // 1: refused for good; 2: tried again
+};
+
+class UpdaterUnannounced : public UpdaterProcess,
+                           public ::testing::WithParamInterface<std::tuple<UnannouncedCase, bool>> {
+};
+
+TEST_P(UpdaterUnannounced, KeptOnlyWhenVouchedFor) {
+    const auto& [c, signedRelease] = GetParam();
+    if (signedRelease) {
+        ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
+    }
+    std::string vouched = Generated(c.size);
+    if (!c.hashMatches) {
+        vouched[vouched.size() / 2] ^= 0x01;
+    }
+    const std::string version =
+        signedRelease ? testsupport::Signed(
+                            testsupport::VersionLines("1.0.0.2", InstallerUrl(), vouched), key_)
+                      : "LatestVersion=1.0.0.2\nURL=" + InstallerUrl() + "\n";
+    vouched.clear();
+    testsupport::WriteFile(dir_.Path() / "site-version.ini", version);
+    StartSite({"--version-file", (dir_.Path() / "site-version.ini").string(), "--size",
+               std::to_string(c.size), c.framing});
+    WriteProfile();
+    const auto result = RunUpdater({}, {"SL_UPDATER_TIMEOUT_MS=30000"});
+    EXPECT_FALSE(result.timedOut);
+    const bool kept = signedRelease && c.keptWhenSigned;
+    EXPECT_EQ(Downloaded(), kept ? "1.0.0.2" : "0.0.0.0") << SiteLog();
+    EXPECT_EQ(fs::exists(Installer()), kept);
+    if (kept) {
+        EXPECT_TRUE(ReadFile(Installer()) == Generated(c.size)) << "installer differs";
+    }
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), signedRelease ? c.signedRequests : 2u)
+        << SiteLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, UpdaterUnannounced,
+    ::testing::Combine(
+        ::testing::Values(
+            UnannouncedCase{"Chunked", "--chunked", 330000, true, true, 1},
+            UnannouncedCase{"EndedByClosing", "--no-length", 330000, true, true, 1},
+            // One byte over the bound ends each attempt (-5), hash or not.
+            UnannouncedCase{"OverTheBound", "--no-length", (64u << 20) + 1, true, false, 2},
+            UnannouncedCase{"ChunkedWithAnotherHash", "--chunked", 330000, false, false, 1}),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "Signed" : "Default");
+    });
+
 // The networks users have: a body that arrives over time, a shaped or lossy
 // link, the site by its name, through a proxy, from a mirror, a connection
 // cut once. The default and the signed Updater each get the setup program
