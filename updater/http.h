@@ -4,6 +4,7 @@
 // agent "Updater", no cache, port 80, redirects followed).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,11 @@ struct HttpOptions {
     std::uint64_t lowSpeedBytes = 1024;
     // Always 80 in the program; tests on loopback use a free port.
     unsigned short port = 80;
+    // When set and true, the exchange ends at once with kHttpInternetError
+    // (within 0.1 s; the session is ending).
+    const std::atomic<bool>* stop = nullptr;
+
+    bool Stopped() const { return stop != nullptr && stop->load(); }
 
     LowSpeedLimit LowSpeed() const {
         return LowSpeedLimit{std::chrono::milliseconds(lowSpeedWindowMs), lowSpeedBytes};

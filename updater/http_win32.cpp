@@ -151,8 +151,9 @@ struct Exchange {
             std::chrono::milliseconds(options.connectTimeoutMs + options.sendTimeoutMs +
                                       options.receiveTimeoutMs);
         ResetEvent(done->event.Get());
-        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) &&
-            !Finish(100, [&] { return LowSpeedGuard::Clock::now() < deadline; })) {
+        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) && !Finish(100, [&] {
+                return !options.Stopped() && LowSpeedGuard::Clock::now() < deadline;
+            })) {
             return kHttpInternetError;
         }
         DWORD size = sizeof status;
@@ -231,13 +232,16 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     if (!sink.Head(status, ex.contentLength, now())) {
         return sink.Result();
     }
-    const auto alive = [&] { return sink.Idle(now()); };
+    const auto alive = [&] { return !options.Stopped() && sink.Idle(now()); };
     for (;;) {
         DWORD got = 0;
         switch (ex.Read(sink.Room(), alive, got)) {
             case Exchange::Piece::kData:
                 if (!sink.Take(ex.done->landing.data(), got, now())) {
                     return sink.Result();
+                }
+                if (options.Stopped()) {
+                    return sink.Fail();
                 }
                 break;
             case Exchange::Piece::kEnd:

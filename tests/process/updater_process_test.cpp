@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -444,6 +445,33 @@ TEST_F(UpdaterProcess, WinInetGetsItsReservedArgumentsAsZero) {
         }
     }
     EXPECT_GE(queries, 1u) << "no InternetQueryDataAvailable in the trace";
+}
+
+// While it downloads, the Updater's hidden window answers at once (a
+// broadcast with SendMessage never waits for it), it agrees to the end of
+// the session and then ends within 2 s: the transfer stops, its partial file
+// is deleted and nothing is recorded.
+TEST_F(UpdaterProcess, AnswersItsWindowAndEndsWithTheSession) {
+    // 3 MB at 100 kB/s: half a minute of download.
+    StartSite({"--latest", "1.0.0.3", "--size", "3000000", "--rate", "100000"});
+    WriteProfile();
+    testsupport::BackgroundProcess updater(UpdaterArgv({}),
+                                           UpdaterOptions({"SL_UPDATER_TIMEOUT_MS=30000"}));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return fs::exists(Partial()); }, 30s)) << SiteLog();
+    std::this_thread::sleep_for(500ms);
+    const auto ping = testsupport::Uictl({"ping", "Updater", "1000"});
+    EXPECT_EQ(ping.exitCode, 0) << "no answer within 1 s " << ping.err;
+
+    const auto endSession = testsupport::Uictl({"endsession", "Updater"});
+    EXPECT_EQ(endSession.exitCode, 0) << endSession.err;
+    EXPECT_NE(endSession.out.find("query=1"), std::string::npos) << endSession.out;
+    // The session's end waited for the work to stop; the process follows.
+    EXPECT_EQ(updater.Wait(2s), std::optional<int>(0))
+        << "still running 2 s after the session ended";
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_FALSE(fs::exists(Installer()));
+    EXPECT_EQ(Downloaded(), "0.0.0.0");
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), 1u) << SiteLog();
 }
 #endif
 
