@@ -4,6 +4,7 @@
 // agent "Updater", no cache, port 80, redirects followed).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,11 @@ struct HttpOptions {
     std::uint64_t lowSpeedBytes = 1024;
     // Always 80 in the program; tests on loopback use a free port.
     unsigned short port = 80;
+    // When set and true, the exchange ends at once with kHttpInternetError
+    // (within 0.1 s; the session is ending).
+    const std::atomic<bool>* stop = nullptr;
+
+    bool Stopped() const { return stop != nullptr && stop->load(); }
 
     LowSpeedLimit LowSpeed() const {
         return LowSpeedLimit{std::chrono::milliseconds(lowSpeedWindowMs), lowSpeedBytes};
@@ -39,9 +45,12 @@ int HttpGetText(const std::wstring& url, std::string& bytes, const HttpOptions& 
 
 // Streams the body of url into localPath (created or emptied, not shared
 // while open) in blocks of at most kFileChunk bytes, passing each to hash
-// when one is given. Reading stops at the first byte beyond Content-Length
-// (none counts as 0). Returns 200 only when the whole body was stored and
-// its length equals Content-Length.
+// when one is given. Reading stops at the first byte beyond Content-Length.
+// Without one the body counts as 0 bytes long, unless a hash is given (the
+// caller checks it against a signed value): then it is read to its end, at
+// most kMaxUnannouncedInstaller bytes. Returns 200 only when the whole body
+// was stored and its length equals Content-Length (or, hashed and without
+// one, it ended within the bound).
 int HttpGetFile(const std::wstring& url, const std::wstring& localPath,
                 const HttpOptions& options = {}, plat::Sha256* hash = nullptr);
 

@@ -52,8 +52,9 @@ std::string EncodeObject(const std::wstring& object) {
 // The head of the response being received (redirects start a new one), and
 // the sink its body goes to.
 struct Exchange {
-    explicit Exchange(BodySink& target) : sink(target) {}
+    Exchange(BodySink& target, const HttpOptions& options) : sink(target), options(options) {}
     BodySink& sink;
+    const HttpOptions& options;
     long status = 0;
     std::string contentLength;
     bool headDone = false;
@@ -142,6 +143,10 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     auto& ex = *static_cast<Exchange*>(user);
     const auto now = std::chrono::steady_clock::now();
+    if (ex.options.Stopped()) {
+        ex.stopped = true;
+        return 1;
+    }
     if (ex.headGiven && !ex.sink.Idle(now)) {
         ex.stopped = true;
         return 1;
@@ -166,7 +171,7 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     if (!curl) {
         return kHttpInternetError;
     }
-    Exchange ex(sink);
+    Exchange ex(sink, options);
     const std::string target = "http://" + plat::ToUtf8(parts.host) + EncodeObject(parts.object);
     Slist headers(curl_slist_append(nullptr, "Accept:"));
     CURL* c = curl.Get();
@@ -195,6 +200,11 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     const CURLcode rc = curl_easy_perform(c);
     if (ex.stopped) {
         return sink.Fail();  // keeps what the sink decided, if it did
+    }
+    // A body without Content-Length that ends early was cut in its chunked
+    // framing (one ended by closing always ends well): a broken transfer.
+    if (rc == CURLE_PARTIAL_FILE && ex.contentLength.empty()) {
+        return ex.headGiven ? sink.Fail() : kHttpInternetError;
     }
     // A final head whose body never reached the callback (empty, or not a 200).
     const bool headed = ex.headDone && (rc == CURLE_OK || rc == CURLE_PARTIAL_FILE);

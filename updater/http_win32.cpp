@@ -48,13 +48,16 @@ void SetTimeouts(HINTERNET handle, const HttpOptions& options) {
 struct Completion {
     win::CHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     volatile LONG ok = 0;
-    INTERNET_BUFFERSW piece{};
+    INTERNET_BUFFERSA piece{};
     DWORD available = 0;
     // Reads land here, not in the caller's buffer, which may be gone by the
     // time an abandoned read completes.
     std::vector<char> landing = std::vector<char>(std::max(kFileChunk, kTextChunk));
 };
 
+// The context is the one the operation was started with, or for calls
+// whose context is reserved (InternetQueryDataAvailable) the request
+// handle's own, given at HttpOpenRequestW: the same Completion either way.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
     if (status != INTERNET_STATUS_REQUEST_COMPLETE || context == 0) {
         return;
@@ -148,8 +151,9 @@ struct Exchange {
             std::chrono::milliseconds(options.connectTimeoutMs + options.sendTimeoutMs +
                                       options.receiveTimeoutMs);
         ResetEvent(done->event.Get());
-        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) &&
-            !Finish(100, [&] { return LowSpeedGuard::Clock::now() < deadline; })) {
+        if (!HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0) && !Finish(100, [&] {
+                return !options.Stopped() && LowSpeedGuard::Clock::now() < deadline;
+            })) {
             return kHttpInternetError;
         }
         DWORD size = sizeof status;
@@ -174,13 +178,15 @@ struct Exchange {
     Piece Read(std::size_t most, Alive alive, DWORD& got) {
         const auto context = reinterpret_cast<DWORD_PTR>(done.get());
         for (;;) {
-            INTERNET_BUFFERSW& piece = done->piece;
-            piece = INTERNET_BUFFERSW{};
+            // The ANSI form: the body is bytes either way, and the wide one
+            // failed with ERROR_CALL_NOT_IMPLEMENTED on older WinINets.
+            INTERNET_BUFFERSA& piece = done->piece;
+            piece = INTERNET_BUFFERSA{};
             piece.dwStructSize = sizeof piece;
             piece.lpvBuffer = done->landing.data();
             piece.dwBufferLength = static_cast<DWORD>(std::min(most, done->landing.size()));
             ResetEvent(done->event.Get());
-            if (!InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, context)) {
+            if (!InternetReadFileExA(request.Get(), &piece, IRF_NO_WAIT, context)) {
                 // Nothing had arrived. A no-wait read that completes later
                 // fills nothing and leaves the length as it was asked: its
                 // completion only says that bytes (or the end) are there
@@ -196,9 +202,11 @@ struct Exchange {
             }
             // Nothing now: the end, or nothing yet. What is available tells
             // them apart: 0 only at the end.
+            // Flags and context are reserved and must be 0: a pending query
+            // completes through the request handle's own context.
             done->available = 0;
             ResetEvent(done->event.Get());
-            if (InternetQueryDataAvailable(request.Get(), &done->available, 0, context)) {
+            if (InternetQueryDataAvailable(request.Get(), &done->available, 0, 0)) {
                 if (done->available == 0) {
                     return Piece::kEnd;
                 }
@@ -224,13 +232,16 @@ int HttpTransfer(const std::wstring& url, const HttpOptions& options, BodySink& 
     if (!sink.Head(status, ex.contentLength, now())) {
         return sink.Result();
     }
-    const auto alive = [&] { return sink.Idle(now()); };
+    const auto alive = [&] { return !options.Stopped() && sink.Idle(now()); };
     for (;;) {
         DWORD got = 0;
         switch (ex.Read(sink.Room(), alive, got)) {
             case Exchange::Piece::kData:
                 if (!sink.Take(ex.done->landing.data(), got, now())) {
                     return sink.Result();
+                }
+                if (options.Stopped()) {
+                    return sink.Fail();
                 }
                 break;
             case Exchange::Piece::kEnd:

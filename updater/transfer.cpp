@@ -94,19 +94,26 @@ int TextSink::Finish() {
     return announced && *announced == total_ ? 200 : kHttpInternetError;
 }
 
-FileSink::FileSink(std::wstring path, plat::Sha256* hash, LowSpeedLimit limit)
-    : BodySink(limit), path_(std::move(path)), hash_(hash) {}
+FileSink::FileSink(std::wstring path, plat::Sha256* hash, LowSpeedLimit limit,
+                   std::uint64_t unannouncedMost)
+    : BodySink(limit), path_(std::move(path)), hash_(hash), unannouncedMost_(unannouncedMost) {}
 
 std::size_t FileSink::Room() const {
-    // One byte more than announced at most: it ends the download.
-    const std::uint64_t left = announced_.value_or(0) - total_;
+    // One byte more than the body may hold at most: it ends the download.
+    const std::uint64_t left = most_ - total_;
     const std::size_t room = kFileChunk - filled_;
     return left >= room ? room : static_cast<std::size_t>(left + 1);
 }
 
 bool FileSink::Open(const std::string& contentLength) {
-    // Digits that do not fit count as a length no body can match.
-    announced_ = ParseContentLength(contentLength);
+    unannounced_ = contentLength.empty() && unannouncedMost_ > 0;
+    if (unannounced_) {
+        most_ = unannouncedMost_;
+    } else {
+        // Digits that do not fit count as a length no body can match.
+        announced_ = ParseContentLength(contentLength);
+        most_ = announced_.value_or(0);
+    }
     if (!file_.Create(path_)) {
         Decide(kHttpFileNotCreated);
         return false;
@@ -128,9 +135,8 @@ bool FileSink::Flush() {
 }
 
 bool FileSink::Store(const char* data, std::size_t size) {
-    // What fits in the announced length is kept; a byte beyond it ends the
-    // download.
-    const std::uint64_t left = announced_.value_or(0) - total_;
+    // What fits in the length is kept; a byte beyond it ends the download.
+    const std::uint64_t left = most_ - total_;
     const bool beyond = size > left;
     if (beyond) {
         size = static_cast<std::size_t>(left);
@@ -158,6 +164,10 @@ int FileSink::Finish() {
     }
     if (!file_.Close()) {
         return kHttpFileError;
+    }
+    if (unannounced_) {
+        // Read to its end within the bound; the caller's hash decides.
+        return 200;
     }
     return announced_ && total_ == *announced_ ? 200 : kHttpLengthMismatch;
 }

@@ -24,7 +24,9 @@ inline constexpr int kHttpInternetError = -2;  // no connection, cut or stalled 
 inline constexpr int kHttpFileError = -3;      // writing the local file failed
 inline constexpr int kHttpFileNotCreated = -4;
 inline constexpr int kHttpLengthMismatch = -5;  // bytes received differ from Content-Length
-                                                // (no Content-Length counts as 0)
+                                                // (no Content-Length counts as 0, unless
+                                                // the body's hash is checked: then more
+                                                // than kMaxUnannouncedInstaller)
 
 inline constexpr std::size_t kTextChunk = 16384;
 // The installer is read, hashed and written in blocks of at most this size.
@@ -32,6 +34,10 @@ inline constexpr std::size_t kFileChunk = 65536;
 // A version file is a few lines; a site that sends more than this is broken
 // and is not allowed to fill the memory.
 inline constexpr std::size_t kMaxVersionText = 1024 * 1024;
+// An installer without Content-Length (chunked, or ended by closing, as
+// proxies and scanners pass files on) is taken only when a signed hash
+// vouches for it, and only up to this size.
+inline constexpr std::uint64_t kMaxUnannouncedInstaller = 64ull * 1024 * 1024;
 
 // Watches a transfer: it is too slow when fewer than the least bytes arrived
 // in the last window. Samples are kept at a resolution of 1/64 window, so
@@ -131,11 +137,15 @@ class TextSink : public BodySink {
 
 // The installer, into a local file made at the 200 head, in blocks of
 // kFileChunk bytes, each hashed and written when full (and the last one at
-// the end). Content-Length rules the body (none counts as 0): the first byte
-// beyond it ends the download, so a body without end cannot fill the disk.
+// the end). Content-Length rules the body: the first byte beyond it ends the
+// download, so a body without end cannot fill the disk. Without one the body
+// counts as 0 bytes long, unless unannouncedMost is given: then it is read
+// to its end and may hold at most that many bytes (the caller checks what
+// it got against a hash it trusts).
 class FileSink : public BodySink {
   public:
-    FileSink(std::wstring path, plat::Sha256* hash, LowSpeedLimit limit);
+    FileSink(std::wstring path, plat::Sha256* hash, LowSpeedLimit limit,
+             std::uint64_t unannouncedMost = 0);
     std::size_t Room() const override;
 
   protected:
@@ -152,7 +162,10 @@ class FileSink : public BodySink {
     plat::OutputFile file_;
     std::vector<char> block_;
     std::size_t filled_ = 0;
+    std::uint64_t unannouncedMost_;
+    bool unannounced_ = false;  // no Content-Length, read to the end
     std::optional<std::uint64_t> announced_;
+    std::uint64_t most_ = 0;  // the bytes the body may hold
 };
 
 }  // namespace updater

@@ -82,14 +82,18 @@ bool CUpdaterApp::StartInstance() {
     if (!platform_.Initialize()) {
         return false;
     }
+    platform_.RunWork([this] { RunSteps(); });
+    platform_.Finish();
+    return false;
+}
+
+void CUpdaterApp::RunSteps() {
     // Any argument: read nothing, contact nobody, write nothing.
     if (!platform_.HasArguments() && ReadUpdateState() && TakeFolder() && CheckForUpdate() &&
-        DownloadWithRetries()) {
+        DownloadWithRetries() && !platform_.StopRequested()) {
         WriteDownloadedVersion();
     }
     folderLock_.reset();
-    platform_.Finish();
-    return false;
 }
 
 bool CUpdaterApp::TakeFolder() {
@@ -220,10 +224,13 @@ bool CUpdaterApp::DownloadWithRetries() {
         if (outcome != Attempt::kFailed) {
             return outcome == Attempt::kDone;
         }
-        if (attempt >= retry_.attempts) {
+        if (attempt >= retry_.attempts || platform_.StopRequested()) {
             return false;
         }
         platform_.Pause(pause);
+        if (platform_.StopRequested()) {
+            return false;
+        }
         pause = std::min(pause * 2, retry_.longestPause);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,15 @@ class IUpdaterPlatform {
     // Whether anything follows the program's name on the command line.
     virtual bool HasArguments() = 0;
     virtual std::wstring ModuleFilePath() = 0;
+    // Waits; a stop request ends the wait early.
     virtual void Pause(std::chrono::milliseconds pause) = 0;
+    // Runs the work of the run and returns when it has ended. A platform
+    // with a window runs it on a thread of its own, so that the window's
+    // thread keeps answering its messages meanwhile.
+    virtual void RunWork(const std::function<void()>& work) { work(); }
+    // Whether the run is to end at once (the session ends): no further
+    // attempt is made and nothing is recorded.
+    virtual bool StopRequested() { return false; }
     // Takes down what Initialize set up.
     virtual void Finish() = 0;
 };
@@ -124,8 +133,10 @@ class CUpdaterApp : public CUpdaterAppBase {
     std::vector<std::int32_t> m_arrDownloadedVersion;
 
   private:
-    // DownloadInstaller until it succeeds, is rejected or the attempts are
-    // used up.
+    // Everything between Initialize and Finish.
+    void RunSteps();
+    // DownloadInstaller until it succeeds, is rejected, the attempts are
+    // used up or a stop is requested.
     bool DownloadWithRetries();
     // The folder's lock, and the partial file a killed run left removed.
     bool TakeFolder();

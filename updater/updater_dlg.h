@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <span>
 
 #include "platform/win32/dialog.h"
@@ -25,6 +26,12 @@ class CUpdaterDlg : public win::CMainDialogImpl<CUpdaterDlg> {
 
     HICON Icon() const { return m_hIcon; }
 
+    // Called on the window's thread when the session ends (WM_ENDSESSION):
+    // the process may be ended as soon as it returns.
+    void SetOnEndSession(std::function<void()> onEndSession) {
+        m_onEndSession = std::move(onEndSession);
+    }
+
   protected:
     bool OnInitDialog() override;
     // A hidden dialog has nothing to close: OK and Cancel only hide it.
@@ -33,7 +40,11 @@ class CUpdaterDlg : public win::CMainDialogImpl<CUpdaterDlg> {
     HICON MainIcon() const override { return m_hIcon; }
 
   private:
+    win::HandlerResult OnQueryEndSession(WPARAM, LPARAM);
+    win::HandlerResult OnEndSession(WPARAM, LPARAM);
+
     HICON m_hIcon = nullptr;
+    std::function<void()> m_onEndSession;
 };
 
 static_assert(IDM_ABOUTBOX == plat::kAboutCommand);

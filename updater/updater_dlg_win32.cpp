@@ -16,8 +16,23 @@ CUpdaterDlg::~CUpdaterDlg() {
 }
 
 std::span<const win::EventEntry<CUpdaterDlg>> CUpdaterDlg::Events() {
-    // Only what every main dialog handles (system menu, icon).
-    return {};
+    // Beyond what every main dialog handles (system menu, icon): the end of
+    // the session.
+    static constexpr win::EventEntry<CUpdaterDlg> table[] = {
+        win::OnMessage(WM_QUERYENDSESSION, &CUpdaterDlg::OnQueryEndSession),
+        win::OnMessage(WM_ENDSESSION, &CUpdaterDlg::OnEndSession),
+    };
+    return table;
+}
+
+// A download never holds the session up: the Updater agrees at once.
+win::HandlerResult CUpdaterDlg::OnQueryEndSession(WPARAM, LPARAM) { return TRUE; }
+
+win::HandlerResult CUpdaterDlg::OnEndSession(WPARAM ending, LPARAM) {
+    if (ending != FALSE && m_onEndSession) {
+        m_onEndSession();
+    }
+    return 0;
 }
 
 bool CUpdaterDlg::CreateHidden() {

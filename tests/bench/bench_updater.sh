@@ -2,14 +2,16 @@
 # Benchmark: the Updater downloading an installer from the simulated site,
 # against curl fetching the same file from the same server over the same link
 # in the same round. Links: the unshaped LAN, and the site's link shaped to
-# 2 Mbit/s and 20 Mbit/s (tc tbf, both ways). Each Updater runs as built by
+# 2 Mbit/s and 20 Mbit/s (tc tbf, both ways); 20mbit-chunked is the 20 Mbit/s
+# link with every body chunked, as proxies pass files on (only the signed
+# Updaters take such a body). Each Updater runs as built by
 # default (no key, plain version file) and built with the test key (signed
 # version file, the installer hashed while it is read), natively and under
 # Wine. Every figure is the median of ROUNDS interleaved rounds (each round
 # runs curl and every Updater once), so one noisy run moves nothing.
 #
 #   tools/inlan.sh tests/bench/bench_updater.sh [ROUNDS]      (default 5)
-#   SL_BENCH_LINKS="lan 2mbit 20mbit"   SL_BENCH_LAN_MIB=256   SL_BENCH_VERBOSE=1
+#   SL_BENCH_LINKS="lan 2mbit 20mbit 20mbit-chunked"   SL_BENCH_LAN_MIB=256   SL_BENCH_VERBOSE=1
 #
 # The Updater's download time is its run minus a run that fetches the
 # version file and finds nothing to do (start-up, which under Wine is most of
@@ -21,7 +23,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 rounds="${1:-5}"
-links=(${SL_BENCH_LINKS:-lan 2mbit 20mbit})
+links=(${SL_BENCH_LINKS:-lan 2mbit 20mbit 20mbit-chunked})
 lan_mib="${SL_BENCH_LAN_MIB:-256}"
 site_bin="${SL_TOOLS_DIR:-$root/build/linux/bin}/update_site"
 native_bin="$root/dist/linux/Updater"
@@ -89,18 +91,20 @@ one_run() {  # downloaded program runner
 
 printf '%-8s %-14s %9s %9s %9s %7s\n' link program "median s" "curl s" "MiB/s" "x curl"
 for link in "${links[@]}"; do
+  framing=()
   case "$link" in
-    lan) size=$((lan_mib * 1024 * 1024)) ;;
-    2mbit) size=$((1024 * 1024)) ;;
-    20mbit) size=$((8 * 1024 * 1024)) ;;
-    *) echo "bench: link $link: lan, 2mbit or 20mbit" >&2; exit 2 ;;
+    lan) size=$((lan_mib * 1024 * 1024)); shape="" ;;
+    2mbit) size=$((1024 * 1024)); shape=2mbit ;;
+    20mbit) size=$((8 * 1024 * 1024)); shape=20mbit ;;
+    20mbit-chunked) size=$((8 * 1024 * 1024)); shape=20mbit; framing=(--chunked) ;;
+    *) echo "bench: link $link: lan, 2mbit, 20mbit or 20mbit-chunked" >&2; exit 2 ;;
   esac
   stop_site
   SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site clear >/dev/null 2>&1 || true
-  [ "$link" = lan ] || SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site shape "$link"
+  [ -z "$shape" ] || SL_RUN="$SL_RUN" bash "$SL_TESTLAN" condition site shape "$shape"
   unsigned_version
   ip netns exec "$SL_NS_SITE" "$site_bin" --listen "$addr:80" --time-limit 3600 \
-    --version-file "$work/version.ini" --size "$size" >"$work/site.out" 2>"$work/site.err" &
+    --version-file "$work/version.ini" --size "$size" "${framing[@]}" >"$work/site.out" 2>"$work/site.err" &
   site_pid=$!
   for _ in $(seq 100); do grep -q listening "$work/site.out" 2>/dev/null && break; sleep 0.1; done
   grep -q listening "$work/site.out" || { echo "bench: site did not start"; cat "$work/site.err"; exit 1; }
@@ -115,6 +119,7 @@ for link in "${links[@]}"; do
     [ -z "${SL_BENCH_VERBOSE:-}" ] || echo "  $link curl: ${curl_times[-1]} s" >&2
     for v in "${variants[@]}"; do
       IFS='|' read -r label program runner <<<"$v"
+      [ ${#framing[@]} -eq 0 ] || [[ "$label" == *signed ]] || continue
       if [[ "$label" == *signed ]]; then signed_version "$(dirname "$program")/update_key.pem"; else unsigned_version; fi
       fixed=$(one_run 9.0.0.0 "$program" "$runner")
       whole=$(one_run 0.0.0.0 "$program" "$runner")
@@ -128,6 +133,7 @@ for link in "${links[@]}"; do
     "$(awk -v b="$size" -v s="$curl_med" 'BEGIN { printf "%.2f", b / 1048576 / s }')" 1.00
   for v in "${variants[@]}"; do
     IFS='|' read -r label _ _ <<<"$v"
+    [ -n "${times[$label]:-}" ] || continue
     # shellcheck disable=SC2086
     med=$(median ${times[$label]})
     printf '%-8s %-14s %9s %9s %9s %7s\n' "$link" "$label" "$med" "$curl_med" \

@@ -71,6 +71,8 @@ struct Config {
     int pauseMs = 0;            // ... with this pause between them
     std::string mirror;         // "http://HOST": where the mirror fault sends requests
     std::string root;           // other paths: the files under this folder
+    bool chunked = false;       // every body chunked, without Content-Length
+    bool noLength = false;      // every body without Content-Length, ended by closing
 };
 
 Config g_config;
@@ -92,6 +94,7 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  [--redirects N] [--stall-after BYTES] [--trickle-ms MS]\n"
                  "  [--rate BYTES_PER_S] [--burst BYTES --pause-ms MS] [--mirror http://HOST]\n"
                  "  [--root DIR]  (any other path: that file under DIR, as it is)\n"
+                 "  [--chunked | --no-length]\n"
                  "faults: short cuts the body in the middle and closes; long sends 1000\n"
                  "  bytes more than announced; no-length sends the body without\n"
                  "  Content-Length; stall stops sending after --stall-after bytes and\n"
@@ -99,7 +102,9 @@ std::map<std::string, long> g_faultsGiven;  // per target path
                  "  and without end; trickle sends one byte every --trickle-ms (after\n"
                  "  --stall-after bytes at full speed, if given); mirror redirects to the\n"
                  "  same path on --mirror. --rate paces every body; --burst sends it in\n"
-                 "  pieces with --pause-ms between them.\n";
+                 "  pieces with --pause-ms between them. --chunked sends every body\n"
+                 "  chunked (pieces of at most 32 KiB), --no-length every body without\n"
+                 "  Content-Length, ended by closing, as proxies pass files on.\n";
     std::exit(2);
 }
 
@@ -117,6 +122,10 @@ void ParseArgs(int argc, char** argv) {
     Config& c = g_config;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--chunked" || name == "--no-length") {
+            (name == "--chunked" ? c.chunked : c.noLength) = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             Usage("missing value for " + name);
         }
@@ -182,6 +191,9 @@ void ParseArgs(int argc, char** argv) {
                                                     "endless", "trickle", "mirror"};
     if (std::find(faults.begin(), faults.end(), c.fault) == faults.end()) {
         Usage("unknown fault " + c.fault);
+    }
+    if (c.chunked && c.noLength) {
+        Usage("--chunked and --no-length exclude each other");
     }
     if (c.fault == "mirror" && c.mirror.empty()) {
         Usage("the mirror fault needs --mirror http://HOST");
@@ -371,11 +383,27 @@ struct Body {
     mutable std::uint64_t sent = 0;
     mutable Clock::duration paused{};
 
-    bool SendRaw(int fd, std::uint64_t from, std::uint64_t to) const {
+    bool SendUnframed(int fd, std::uint64_t from, std::uint64_t to) const {
         if (text != nullptr) {
             return SendAll(fd, text->data() + from, static_cast<std::size_t>(to - from));
         }
         return SendGenerated(fd, from, to);
+    }
+    bool SendRaw(int fd, std::uint64_t from, std::uint64_t to) const {
+        if (!g_config.chunked) {
+            return SendUnframed(fd, from, to);
+        }
+        constexpr std::uint64_t kMostPerChunk = 32768;
+        while (from < to) {
+            const std::uint64_t n = std::min(kMostPerChunk, to - from);
+            char size[32];
+            std::snprintf(size, sizeof size, "%llx\r\n", static_cast<unsigned long long>(n));
+            if (!SendText(fd, size) || !SendUnframed(fd, from, from + n) || !SendText(fd, "\r\n")) {
+                return false;
+            }
+            from += n;
+        }
+        return true;
     }
     bool Send(int fd, std::uint64_t from, std::uint64_t to) const {
         const Config& c = g_config;
@@ -410,7 +438,9 @@ struct Body {
 void Serve(int fd, const Body& body, const std::string& fault) {
     const std::string type = body.text != nullptr ? "text/plain" : "application/octet-stream";
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n";
-    if (fault != "no-length" && fault != "endless") {
+    if (g_config.chunked) {
+        head += "Transfer-Encoding: chunked\r\n";
+    } else if (fault != "no-length" && fault != "endless" && !g_config.noLength) {
         head += "Content-Length: " + std::to_string(body.size) + "\r\n";
     }
     head += "Connection: close\r\n\r\n";
@@ -457,6 +487,9 @@ void Serve(int fd, const Body& body, const std::string& fault) {
     }
     if (!body.Send(fd, 0, body.size)) {
         return;
+    }
+    if (g_config.chunked) {
+        SendText(fd, "0\r\n\r\n");
     }
     if (fault == "long") {
         const std::string more(1000, 'X');

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "tests/support/release_signing.h"
 #include "tests/support/testlan.h"
 #include "tests/support/update_site.h"
+#include "tests/support/wine_programs.h"
 
 #ifndef SL_UPDATER_UNDER_WINE
 #define SL_UPDATER_UNDER_WINE 0
@@ -426,6 +428,116 @@ INSTANTIATE_TEST_SUITE_P(
                      "--stall-after", "200000"},
                     {"SL_UPDATER_ATTEMPTS=1", "SL_UPDATER_LOW_SPEED_MS=3000"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#if SL_UPDATER_UNDER_WINE
+// What WinINet is handed, as Wine's trace shows it: InternetQueryDataAvailable's
+// flags and context are reserved and must be 0 (Wine would take anything).
+TEST_F(UpdaterProcess, WinInetGetsItsReservedArgumentsAsZero) {
+    StartSite({"--latest", "1.0.0.2", "--size", "300000"});
+    WriteProfile();
+    const auto result = RunUpdater({}, {"WINEDEBUG=trace+wininet"});
+    EXPECT_EQ(Downloaded(), "1.0.0.2");
+    std::size_t queries = 0;
+    for (const std::string& line : testsupport::Lines(result.err)) {
+        if (line.find(":InternetQueryDataAvailable (") != std::string::npos) {
+            ++queries;
+            EXPECT_EQ(line.substr(line.size() - 5), " 0 0)") << line;
+        }
+    }
+    EXPECT_GE(queries, 1u) << "no InternetQueryDataAvailable in the trace";
+}
+
+// While it downloads, the Updater's hidden window answers at once (a
+// broadcast with SendMessage never waits for it), it agrees to the end of
+// the session and then ends within 2 s: the transfer stops, its partial file
+// is deleted and nothing is recorded.
+TEST_F(UpdaterProcess, AnswersItsWindowAndEndsWithTheSession) {
+    // 3 MB at 100 kB/s: half a minute of download.
+    StartSite({"--latest", "1.0.0.3", "--size", "3000000", "--rate", "100000"});
+    WriteProfile();
+    testsupport::BackgroundProcess updater(UpdaterArgv({}),
+                                           UpdaterOptions({"SL_UPDATER_TIMEOUT_MS=30000"}));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return fs::exists(Partial()); }, 30s)) << SiteLog();
+    std::this_thread::sleep_for(500ms);
+    const auto ping = testsupport::Uictl({"ping", "Updater", "1000"});
+    EXPECT_EQ(ping.exitCode, 0) << "no answer within 1 s " << ping.err;
+
+    const auto endSession = testsupport::Uictl({"endsession", "Updater"});
+    EXPECT_EQ(endSession.exitCode, 0) << endSession.err;
+    EXPECT_NE(endSession.out.find("query=1"), std::string::npos) << endSession.out;
+    // The session's end waited for the work to stop; the process follows.
+    EXPECT_EQ(updater.Wait(2s), std::optional<int>(0))
+        << "still running 2 s after the session ended";
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_FALSE(fs::exists(Installer()));
+    EXPECT_EQ(Downloaded(), "0.0.0.0");
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), 1u) << SiteLog();
+}
+#endif
+
+// Bodies without Content-Length, as proxies and scanners pass files on
+// (chunked, or ended by closing): the signed Updater keeps such an installer
+// when its hash is the signed one and it holds at most 64 MiB; the default
+// one, which nothing vouches for, refuses it at its first byte. The version
+// file comes the same way and is read by both.
+struct UnannouncedCase {
+    const char* name;
+    const char* framing;  // the site's --chunked or --no-length
+    std::uint64_t size;
+    bool hashMatches;
+    bool keptWhenSigned;
+    std::size_t signedRequests;  // 1: refused for good; 2: tried again
+};
+
+class UpdaterUnannounced : public UpdaterProcess,
+                           public ::testing::WithParamInterface<std::tuple<UnannouncedCase, bool>> {
+};
+
+TEST_P(UpdaterUnannounced, KeptOnlyWhenVouchedFor) {
+    const auto& [c, signedRelease] = GetParam();
+    if (signedRelease) {
+        ASSERT_NO_FATAL_FAILURE(UseSignedUpdater());
+    }
+    std::string vouched = Generated(c.size);
+    if (!c.hashMatches) {
+        vouched[vouched.size() / 2] ^= 0x01;
+    }
+    const std::string version =
+        signedRelease ? testsupport::Signed(
+                            testsupport::VersionLines("1.0.0.2", InstallerUrl(), vouched), key_)
+                      : "LatestVersion=1.0.0.2\nURL=" + InstallerUrl() + "\n";
+    vouched.clear();
+    testsupport::WriteFile(dir_.Path() / "site-version.ini", version);
+    StartSite({"--version-file", (dir_.Path() / "site-version.ini").string(), "--size",
+               std::to_string(c.size), c.framing});
+    WriteProfile();
+    const auto result = RunUpdater({}, {"SL_UPDATER_TIMEOUT_MS=30000"});
+    EXPECT_FALSE(result.timedOut);
+    const bool kept = signedRelease && c.keptWhenSigned;
+    EXPECT_EQ(Downloaded(), kept ? "1.0.0.2" : "0.0.0.0") << SiteLog();
+    EXPECT_EQ(fs::exists(Installer()), kept);
+    if (kept) {
+        EXPECT_TRUE(ReadFile(Installer()) == Generated(c.size)) << "installer differs";
+    }
+    EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), signedRelease ? c.signedRequests : 2u)
+        << SiteLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, UpdaterUnannounced,
+    ::testing::Combine(
+        ::testing::Values(
+            UnannouncedCase{"Chunked", "--chunked", 330000, true, true, 1},
+            UnannouncedCase{"EndedByClosing", "--no-length", 330000, true, true, 1},
+            // One byte over the bound ends each attempt (-5), hash or not.
+            UnannouncedCase{"OverTheBound", "--no-length", (64u << 20) + 1, true, false, 2},
+            UnannouncedCase{"ChunkedWithAnotherHash", "--chunked", 330000, false, false, 1}),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "Signed" : "Default");
+    });
 
 // The networks users have: a body that arrives over time, a shaped or lossy
 // link, the site by its name, through a proxy, from a mirror, a connection

@@ -84,11 +84,12 @@ class TransferTest : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     // Runs the script into a file; checks the hash saw exactly what was stored.
-    int RunFile(const Script& s, updater::LowSpeedLimit limit = {}) {
+    int RunFile(const Script& s, updater::LowSpeedLimit limit = {},
+                std::uint64_t unannouncedMost = 0) {
         plat::Sha256 hash;
         int result = 0;
         {
-            updater::FileSink sink(File().wstring(), &hash, limit);
+            updater::FileSink sink(File().wstring(), &hash, limit, unannouncedMost);
             result = Feed(sink, s);
         }
         if (fs::exists(File())) {
@@ -104,7 +105,8 @@ struct FileCase {
     const char* name;
     Script script;
     int expected;
-    std::size_t stored;  // npos: no file made
+    std::size_t stored;                 // npos: no file made
+    std::uint64_t unannouncedMost = 0;  // a body without length may hold this much
 };
 
 class TransferFile : public TransferTest, public ::testing::WithParamInterface<FileCase> {};
@@ -115,7 +117,7 @@ TEST_P(TransferFile, ResultAndWhatIsStored) {
         Script s = c.script;
         s.pull = pull;
         SCOPED_TRACE(pull ? "pulled" : "pushed");
-        EXPECT_EQ(RunFile(s), c.expected);
+        EXPECT_EQ(RunFile(s, {}, c.unannouncedMost), c.expected);
         if (c.stored == std::string::npos) {
             EXPECT_FALSE(fs::exists(File()));
         } else {
@@ -129,19 +131,27 @@ const std::size_t kNone = std::string::npos;
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, TransferFile,
-    ::testing::Values(FileCase{"Whole", {200, "200000", 200000, 65536}, 200, 200000},
-                      FileCase{"Empty", {200, "0", 0}, 200, 0},
-                      FileCase{"EmptyWithoutLength", {200, "", 0}, 200, 0},
-                      // Without Content-Length the first byte is one too many.
-                      FileCase{"BodyWithoutLength", {200, "", 5000, 1000}, -5, 0},
-                      FileCase{"LengthThatDoesNotFit", {200, "99999999999999999999999", 0}, -5, 0},
-                      FileCase{"EndsEarly", {200, "10000", 10000, 3000, 0ms, 5000}, -5, 5000},
-                      FileCase{"BrokenAfterAPiece",
-                               {200, "10000", 10000, 3000, 0ms, 6000, Ending::kFail},
-                               -2,
-                               6000},
-                      FileCase{"NotFound", {404, "10", 10}, 404, kNone},
-                      FileCase{"Redirect", {302, "0", 0}, 302, kNone}),
+    ::testing::Values(
+        FileCase{"Whole", {200, "200000", 200000, 65536}, 200, 200000},
+        FileCase{"Empty", {200, "0", 0}, 200, 0},
+        FileCase{"EmptyWithoutLength", {200, "", 0}, 200, 0},
+        // Without Content-Length the first byte is one too many.
+        FileCase{"BodyWithoutLength", {200, "", 5000, 1000}, -5, 0},
+        FileCase{"LengthThatDoesNotFit", {200, "99999999999999999999999", 0}, -5, 0},
+        FileCase{"EndsEarly", {200, "10000", 10000, 3000, 0ms, 5000}, -5, 5000},
+        FileCase{
+            "BrokenAfterAPiece", {200, "10000", 10000, 3000, 0ms, 6000, Ending::kFail}, -2, 6000},
+        // Where a trusted hash vouches for the body, it may come
+        // without a length (chunked, or ended by closing), within
+        // a bound; a wrong length still ends it.
+        FileCase{"WithoutLengthVouched", {200, "", 5000, 1000}, 200, 5000, 10000},
+        FileCase{"AtTheBoundVouched", {200, "", 10000, 3000}, 200, 10000, 10000},
+        FileCase{"OverTheBoundVouched", {200, "", 10001, 3000}, -5, 10000, 10000},
+        FileCase{"EndsEarlyVouched", {200, "10000", 10000, 3000, 0ms, 5000}, -5, 5000, 10000},
+        FileCase{
+            "BrokenVouched", {200, "", 10000, 3000, 0ms, 6000, Ending::kFail}, -2, 6000, 10000},
+        FileCase{"NotFound", {404, "10", 10}, 404, kNone},
+        FileCase{"Redirect", {302, "0", 0}, 302, kNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Pieces of every size around the block, with pauses, whole or ended after

@@ -20,6 +20,11 @@
 //   sl_uictl hold TITLE MS           shows a window with this title for MS
 //   sl_uictl desktop [MS]            keeps the prefix's desktop open for MS
 //                                    (default 4 h); prints "holding" once it is
+//   sl_uictl ping TITLE MS           sends the window WM_NULL with a time-out of
+//                                    MS; prints the milliseconds it took to answer
+//   sl_uictl endsession TITLE        sends WM_QUERYENDSESSION, then WM_ENDSESSION
+//                                    (the session ends), as Windows does at shutdown;
+//                                    prints "query=RESULT"
 //
 // TITLE: @finder (the finder's caption with its U+3000), @finder-bare
 // (without it), @app (the message boxes' title), or literal UTF-8 text;
@@ -333,6 +338,26 @@ int wmain(int argc, wchar_t** argv) {
     HWND window = found.front();
     if (command == L"close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (command == L"ping") {
+        const DWORD start = GetTickCount();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
+                                static_cast<UINT>(number(3, 1000)), &result) == 0) {
+            return 1;
+        }
+        Print(std::to_wstring(GetTickCount() - start));
+        return 0;
+    }
+    if (command == L"endsession") {
+        DWORD_PTR agreed = 0;
+        if (SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &agreed) == 0) {
+            return 1;
+        }
+        Print(L"query=" + std::to_wstring(agreed));
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, 0, SMTO_BLOCK, 5000, &ignored);
         return 0;
     }
     if (command == L"command") {
