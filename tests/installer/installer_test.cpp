@@ -444,6 +444,35 @@ TEST_F(Installer, UninstallEndsTheRunningFinderAndUpdater) {
     }
 }
 
+// A program that still cannot be removed after the wait (here Quenlow, held
+// open by another process) cancels a silent uninstall: a non-zero exit code
+// for a caller that waits for the uninstall itself (_?=), and the entry stays
+// so that it can be run again.
+TEST_F(Installer, SilentUninstallFailsWhileAProgramCannotBeRemoved) {
+    const fs::path dir = temp_.Path() / "SolberioHeld";
+    ASSERT_EQ(SilentSetup(setup_, {FolderOption(dir)}), 0);
+    testsupport::ProcessOptions options;
+    options.extraEnv = kWineEnv;
+    BackgroundProcess holder(
+        testsupport::UnderWine(
+            {"cmd", "/c",
+             "ping -n 45 127.0.0.1 >nul 2>>" + testsupport::WindowsPath(dir / "Quenlow.exe")}),
+        options);
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(holder.Running()) << holder.Errors();
+
+    const fs::path uninstaller = temp_.Path() / "held-uninstall" / "Uninstall.exe";
+    fs::create_directories(uninstaller.parent_path());
+    fs::copy_file(dir / "Uninstall.exe", uninstaller);
+    const ProcessResult run =
+        Wine({uninstaller.string(), "/S", "_?=" + testsupport::WindowsPath(dir)}, 90s);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "Quenlow.exe"));
+    EXPECT_FALSE(RegValues().empty());
+    holder.Wait(50s);
+}
+
 TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     const auto start = std::chrono::steady_clock::now();
     const fs::path dir = temp_.Path() / "SolberioChain";
