@@ -40,12 +40,21 @@ Unicode true
 !define UPDATER_EXE "Updater.exe"
 !define QUENLOW_EXE "Quenlow.exe"
 !define UNINSTALLER "Uninstall.exe"
+; Where the Updater downloads before it moves a complete installer into place.
+!define PARTIAL_DOWNLOAD "Updater.download"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\SolberioWindowsTool"
 ; The finder's main window: its caption ends in an ideographic space.
 !define FINDER_WINDOW "${PRODUCT}　"
 ; Half-second steps of the wait for the finder to end: about 30 s.
 !define WAIT_STEPS 60
+; The inbound firewall rule that lets the devices' answers reach the finder.
+!define FIREWALL_RULE "${PRODUCT}"
+; Access to the folder when it is not below Program Files, as there: the
+; Administrators and SYSTEM full control, Users read and execute (well-known
+; SIDs, the same on every language of Windows), nothing inherited from the
+; drive, whose root lets Authenticated Users modify.
+!define FOLDER_ACCESS '/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} セットアップ"
@@ -99,6 +108,23 @@ Var UpdateSite
 ; The programs that cannot be replaced now, one per line.
 Var ProgramsInUse
 
+; Runs a program of System32 hidden, waits for it and writes a failure
+; (its exit code and output) to the details; the setup goes on either way.
+; A 32-bit setup program on 64-bit Windows reaches SysWOW64's copy of the
+; same tool, which changes the same machine-wide settings.
+!macro RunSystemTool TOOL ARGS
+  nsExec::ExecToStack /TIMEOUT=60000 '"$SYSDIR\${TOOL}" ${ARGS}'
+  Pop $R0
+  Pop $R1
+  ${If} $R0 != 0
+    DetailPrint "${TOOL} ($R0): $R1"
+  ${EndIf}
+!macroend
+
+!macro DeleteFirewallRule
+  !insertmacro RunSystemTool "netsh.exe" 'advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+!macroend
+
 Function .onInit
   SetShellVarContext all
   StrCpy $UpdateSite ""
@@ -140,14 +166,20 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; Waits, bounded, until the finder has ended and every program of an
-; existing installation can be replaced. Started by the finder after Yes on
-; its offer, this setup runs while the finder is still closing.
-Function WaitUntilReplaceable
+; Waits, bounded, until every program of the folder can be replaced. Started
+; by the finder after Yes on its offer, the setup runs while the finder is
+; still closing, so it also waits for the finder's window; the uninstaller
+; waits for this folder's programs only.
+!macro WaitUntilReplaceable UN
+Function ${UN}WaitUntilReplaceable
   StrCpy $R6 0
   ${Do}
     StrCpy $ProgramsInUse ""
-    System::Call 'user32::FindWindowW(p 0, w "${FINDER_WINDOW}") p .R7'
+    !if "${UN}" == ""
+      System::Call 'user32::FindWindowW(p 0, w "${FINDER_WINDOW}") p .R7'
+    !else
+      StrCpy $R7 0
+    !endif
     ${If} $R7 P<> 0
       StrCpy $ProgramsInUse "$\r$\n${FINDER_EXE}"
     ${Else}
@@ -162,6 +194,28 @@ Function WaitUntilReplaceable
     Sleep 500
     IntOp $R6 $R6 + 1
   ${Loop}
+FunctionEnd
+!macroend
+!insertmacro WaitUntilReplaceable ""
+!insertmacro WaitUntilReplaceable "un."
+
+; Pushes 1 when $INSTDIR lies below one of the Program Files folders, else 0.
+!macro IsBelow PARENT
+  StrLen $R1 "${PARENT}"
+  StrCpy $R2 "$INSTDIR" $R1
+  StrCpy $R3 "$INSTDIR" 1 $R1
+  ; == ignores case, as Windows paths do.
+  ${If} $R1 > 0
+  ${AndIf} $R2 == "${PARENT}"
+  ${AndIf} $R3 == "\"
+    StrCpy $R0 1
+  ${EndIf}
+!macroend
+Function IsBelowProgramFiles
+  StrCpy $R0 0
+  !insertmacro IsBelow "$PROGRAMFILES32"
+  !insertmacro IsBelow "$PROGRAMFILES64"
+  Push $R0
 FunctionEnd
 
 Section "Install"
@@ -179,6 +233,14 @@ Section "Install"
   ${Loop}
 
   SetOutPath "$INSTDIR"
+  ; Below Program Files only administrators may write; elsewhere the folder
+  ; is given the same access before anything is copied into it, so that no
+  ; other user can put a program or DLL beside the elevated programs.
+  Call IsBelowProgramFiles
+  Pop $R0
+  ${If} $R0 != 1
+    !insertmacro RunSystemTool "icacls.exe" '"$INSTDIR" ${FOLDER_ACCESS}'
+  ${EndIf}
   SetOverwrite on
   File "${PROGRAMS}/${FINDER_EXE}"
   File "${PROGRAMS}/${UPDATER_EXE}"
@@ -191,6 +253,9 @@ Section "Install"
     FileWrite $R0 "[URL]$\r$\nUpdateSiteURL=$UpdateSite$\r$\n"
     FileClose $R0
   ${EndIf}
+  ; One rule of this name: an upgrade replaces the one it finds.
+  !insertmacro DeleteFirewallRule
+  !insertmacro RunSystemTool "netsh.exe" 'advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\${FINDER_EXE}" protocol=UDP profile=any enable=yes'
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\${FINDER_EXE}"
 
@@ -214,6 +279,61 @@ Function un.onInit
   SetShellVarContext all
 FunctionEnd
 
+Function un.RunQuenlow
+  ${If} ${FileExists} "$INSTDIR\${QUENLOW_EXE}"
+  ${AndIf} ${FileExists} "$INSTDIR\profile.ini"
+    nsExec::Exec /TIMEOUT=30000 '"$INSTDIR\${QUENLOW_EXE}"'
+    Pop $R0
+    DetailPrint "${QUENLOW_EXE}: $R0"
+  ${EndIf}
+FunctionEnd
+
+; Deletes a program of the folder; one that stays is added to $ProgramsInUse.
+!macro un.DeleteProgram NAME
+  Delete "$INSTDIR\${NAME}"
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    StrCpy $ProgramsInUse "$ProgramsInUse$\r$\n${NAME}"
+  ${EndIf}
+!macroend
+
+; For each dialog window titled TITLE whose process runs $INSTDIR\EXE:
+; calls ACTION (R7 the window, R9 the process, opened to query, end and wait
+; for), sets R4 to FOUND and waits up to 30 s for that process to end.
+!macro un.ForEachProgramWindow TITLE EXE ACTION FOUND
+  StrCpy $R7 0
+  ${Do}
+    System::Call 'user32::FindWindowExW(p 0, p R7, w "#32770", w "${TITLE}") p .R7'
+    ${If} $R7 P= 0
+      ${ExitDo}
+    ${EndIf}
+    System::Call 'user32::GetWindowThreadProcessId(p R7, *i .R8)'
+    ; PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE
+    System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i R8) p .R9'
+    ${If} $R9 P<> 0
+      System::Call 'kernel32::QueryFullProcessImageNameW(p R9, i 0, w .R5, *i ${NSIS_MAX_STRLEN}) i .R3'
+      ${If} $R3 <> 0
+      ${AndIf} $R5 == "$INSTDIR\${EXE}"
+        StrCpy $R4 ${FOUND}
+        System::Call '${ACTION}'
+        System::Call 'kernel32::WaitForSingleObject(p R9, i 30000)'
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p R9)'
+    ${EndIf}
+  ${Loop}
+!macroend
+
+; Asks this folder's running finder to close, as a user would, and ends its
+; running Updater, whose download is made in Updater.download and moved onto
+; the installer's name only when complete: ended at any moment, it leaves the
+; installer as it was. Pushes 1 when an Updater was ended, else 0.
+Function un.EndRunningPrograms
+  StrCpy $R4 0
+  ; WM_CLOSE to the finder's window.
+  !insertmacro un.ForEachProgramWindow "${FINDER_WINDOW}" "${FINDER_EXE}" "user32::PostMessageW(p R7, i 0x0010, p 0, p 0)" $R4
+  !insertmacro un.ForEachProgramWindow "Updater" "${UPDATER_EXE}" "kernel32::TerminateProcess(p R9, i 1)" 1
+  Push $R4
+FunctionEnd
+
 Section "Uninstall"
   SetShellVarContext all
   ; Quenlow first: it resets the recorded download, so that an installer
@@ -221,16 +341,33 @@ Section "Uninstall"
   ; missing Quenlow does not stop the removal; a hanging one is ended.
   ; Without a profile.ini there is nothing to reset, and a profile made by
   ; Quenlow alone would keep url.ini from taking effect at a reinstall.
-  ${If} ${FileExists} "$INSTDIR\${QUENLOW_EXE}"
-  ${AndIf} ${FileExists} "$INSTDIR\profile.ini"
-    nsExec::Exec /TIMEOUT=30000 '"$INSTDIR\${QUENLOW_EXE}"'
+  Call un.RunQuenlow
+  ; A running program's file cannot be deleted: the programs are ended
+  ; first, and the entry in Programs and Features stays until they are gone.
+  ${Do}
+    Call un.EndRunningPrograms
     Pop $R0
-    DetailPrint "${QUENLOW_EXE}: $R0"
-  ${EndIf}
-  Delete "$INSTDIR\${FINDER_EXE}"
-  Delete "$INSTDIR\${UPDATER_EXE}"
-  Delete "$INSTDIR\${QUENLOW_EXE}"
+    ${If} $R0 == 1
+      ; A download that ended just before is not recorded either.
+      Call un.RunQuenlow
+    ${EndIf}
+    Call un.WaitUntilReplaceable
+    StrCpy $ProgramsInUse ""
+    !insertmacro un.DeleteProgram "${FINDER_EXE}"
+    !insertmacro un.DeleteProgram "${UPDATER_EXE}"
+    !insertmacro un.DeleteProgram "${QUENLOW_EXE}"
+    ${If} $ProgramsInUse == ""
+      ${ExitDo}
+    ${EndIf}
+    DetailPrint "使用中のプログラム:$ProgramsInUse"
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "次のプログラムが使用中のため、削除できません。$ProgramsInUse$\r$\n$\r$\n${PRODUCT} を終了してから [再試行] をクリックしてください。[キャンセル] をクリックするとアンインストールを中止します。" /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Abort "使用中のプログラムがあるため、アンインストールを中止しました。"
+    retry:
+  ${Loop}
+  Delete "$INSTDIR\${PARTIAL_DOWNLOAD}"
   Delete "${SHORTCUT}"
+  !insertmacro DeleteFirewallRule
   DeleteRegKey HKLM "${UNINST_KEY}"
   ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer.
   ; The folder goes only when nothing else is left in it.

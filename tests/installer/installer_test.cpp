@@ -49,9 +49,13 @@ constexpr char kSiteObjects[] = "/installer/solberio/search/";
 const std::string kVersionObject = std::string(kSiteObjects) + "latestversion.ini";
 const std::string kSetupObject = std::string(kSiteObjects) + kLatest + "/" + kSetupName;
 const std::vector<std::string> kPrograms = {kFinderExe, "Updater.exe", "Quenlow.exe"};
-// Shortcuts must not reach the host's desktop menus.
+// Shortcuts must not reach the host's desktop menus; System32's netsh and
+// icacls are the recorders the suite puts there (Wine would run its own).
 const std::vector<std::string> kWineEnv = {
-    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"};
+    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d;netsh.exe,icacls.exe=n"};
+const std::vector<std::string> kSystemTools = {"netsh.exe", "icacls.exe"};
+const std::string kRuleName = "name=\"ソルベリオ Windows Tool\"";
+const std::string kDeleteRule = "advfirewall firewall delete rule " + kRuleName;
 
 // Whether a program's version resource gives `version` as its ProductVersion.
 bool CarriesVersion(const fs::path& program, const std::string& version) {
@@ -79,8 +83,66 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The system folder of the prefix, where the setup program finds netsh and icacls.
+fs::path SystemFolder() {
+    return fs::path(testsupport::Env("WINEPREFIX").value_or("")) / "drive_c/windows/system32";
+}
+
 class Installer : public ::testing::Test {
   protected:
+    // Wine cannot show the firewall or access lists: System32's netsh and
+    // icacls record the command lines they get instead, for the whole suite.
+    static void SetUpTestSuite() {
+        const fs::path recorder = testsupport::WindowsToolPath("sl_recorder.exe");
+        if (!testsupport::Env("WINEPREFIX") || !fs::exists(recorder)) {
+            return;
+        }
+        for (const std::string& tool : kSystemTools) {
+            const fs::path path = SystemFolder() / tool;
+            if (fs::exists(path) && !fs::exists(path.string() + ".wine")) {
+                fs::rename(path, path.string() + ".wine");
+            }
+            fs::copy_file(recorder, path, fs::copy_options::overwrite_existing);
+        }
+    }
+    static void TearDownTestSuite() {
+        for (const std::string& tool : kSystemTools) {
+            const fs::path path = SystemFolder() / tool;
+            if (fs::exists(path.string() + ".wine")) {
+                fs::rename(path.string() + ".wine", path);
+                fs::remove(path.string() + ".log");
+            }
+        }
+    }
+    // The command lines that System32's `tool` got since the test began,
+    // each after the tool's own quoted path.
+    static std::vector<std::string> Recorded(const std::string& tool) {
+        std::vector<std::string> tails;
+        const std::string quotedTool = "\\" + tool + "\" ";
+        for (const std::string& line : testsupport::RecordedStarts(SystemFolder() / tool)) {
+            const std::size_t cmdline = line.find("\tcmdline=\"");
+            const std::size_t end = line.find(quotedTool);
+            const std::size_t args = line.find("\targ=");
+            if (cmdline == std::string::npos || end == std::string::npos) {
+                tails.push_back("unexpected: " + line);
+                continue;
+            }
+            const std::size_t start = end + quotedTool.size();
+            tails.push_back(line.substr(start, args == std::string::npos ? args : args - start));
+        }
+        return tails;
+    }
+    static std::string AddRule(const fs::path& dir, const std::string& windowsDir = "") {
+        return "advfirewall firewall add rule " + kRuleName + " dir=in action=allow program=\"" +
+               (windowsDir.empty() ? testsupport::WindowsPath(dir) : windowsDir) + "\\" +
+               kFinderExe + "\" protocol=UDP profile=any enable=yes";
+    }
+    static std::string FolderAccess(const fs::path& dir) {
+        return "\"" + testsupport::WindowsPath(dir) +
+               "\" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F "
+               "*S-1-5-32-545:(OI)(CI)RX";
+    }
+
     void SetUp() override {
         SL_REQUIRE_TEST_LAN();
         SL_REQUIRE_WINE();
@@ -101,6 +163,11 @@ class Installer : public ::testing::Test {
                     "ソルベリオ Windows Tool.lnk";
         // One prefix serves the whole run: start from no installation.
         ASSERT_TRUE(RegValues().empty()) << "an installation is left in the prefix";
+        for (const std::string& tool : kSystemTools) {
+            ASSERT_TRUE(fs::exists(SystemFolder() / (tool + ".wine")))
+                << "no recorder for " << tool;
+            fs::remove(SystemFolder() / (tool + ".log"));
+        }
     }
 
     void TearDown() override {
@@ -140,7 +207,7 @@ class Installer : public ::testing::Test {
     void SilentUninstall(const fs::path& dir) {
         const ProcessResult run = Wine({(dir / "Uninstall.exe").string(), "/S"});
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        ASSERT_TRUE(WaitFor([&] { return !fs::exists(dir / "Uninstall.exe"); }, 30s));
+        ASSERT_TRUE(WaitFor([&] { return !fs::exists(dir / "Uninstall.exe"); }, 60s));
         ASSERT_TRUE(WaitFor([&] { return RegValues().empty(); }, 10s, 200ms));
     }
 
@@ -218,7 +285,8 @@ class Installer : public ::testing::Test {
     // Release 1.0.0.0 installed silently into `dir`, naming the test site,
     // which serves release 1.0.0.1's signed version file and `setup` where
     // that file points.
-    void InstallFirstReleaseAndServe(const fs::path& dir, const fs::path& setup) {
+    void InstallFirstReleaseAndServe(const fs::path& dir, const fs::path& setup,
+                                     std::vector<std::string> siteOptions = {}) {
         const std::string versionFile = ReadFile(Site(kVersionObject));
         ASSERT_NE(versionFile.find("\nURL=http://" + lan_.siteAddr + kSetupObject + "\n"),
                   std::string::npos)
@@ -228,11 +296,11 @@ class Installer : public ::testing::Test {
         ASSERT_EQ(SilentSetup(Release(kCurrent) / kSetupName,
                               {"/UPDATESITE=" + versionUrl_, FolderOption(dir)}),
                   0);
-        ASSERT_TRUE(
-            site_.Start(lan_, temp_.Path() / "site.log",
-                        {"--version-file", Site(kVersionObject).string(), "--installer-path",
-                         kSetupObject, "--installer-file", setup.string()},
-                        240));
+        std::vector<std::string> options = {"--version-file",   Site(kVersionObject).string(),
+                                            "--installer-path", kSetupObject,
+                                            "--installer-file", setup.string()};
+        options.insert(options.end(), siteOptions.begin(), siteOptions.end());
+        ASSERT_TRUE(site_.Start(lan_, temp_.Path() / "site.log", options, 240));
     }
 
     testsupport::TestLan lan_;
@@ -253,6 +321,10 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     ASSERT_EQ(SilentSetup(setup_, {}), 0);
     std::cout << "silent install: " << SecondsSince(start) << " s" << std::endl;
     ASSERT_NO_FATAL_FAILURE(ExpectInstalled(defaultDir_, kCurrent, built_));
+    // The firewall rule, made anew; below Program Files the access stays.
+    const std::string where = R"(C:\Program Files\ソルベリオ Windows Tool)";
+    EXPECT_EQ(Recorded("netsh.exe"), std::vector<std::string>({kDeleteRule, AddRule({}, where)}));
+    EXPECT_TRUE(Recorded("icacls.exe").empty());
 
     // What the programs leave in the folder over time.
     const std::string profile =
@@ -269,6 +341,8 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
         EXPECT_FALSE(fs::exists(defaultDir_ / program)) << program;
     }
     EXPECT_FALSE(fs::exists(defaultDir_ / "Uninstall.exe"));
+    EXPECT_EQ(Recorded("netsh.exe"),
+              std::vector<std::string>({kDeleteRule, AddRule({}, where), kDeleteRule}));
     EXPECT_FALSE(fs::exists(shortcut_));
     // Quenlow ran first: the recorded download is reset, nothing else.
     EXPECT_EQ(Key(defaultDir_, "DownloadedVersion"), "0.0.0.0");
@@ -286,6 +360,9 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     ASSERT_EQ(SilentSetup(setup_, {"/UPDATESITE=" + mirror, FolderOption(dir)}), 0);
     ASSERT_NO_FATAL_FAILURE(ExpectInstalled(dir, kCurrent, built_));
     EXPECT_EQ(ReadFile(dir / "url.ini"), "[URL]\r\nUpdateSiteURL=" + mirror + "\r\n");
+    // Outside Program Files the folder gets Program Files' access first.
+    EXPECT_EQ(Recorded("icacls.exe"), std::vector<std::string>({FolderAccess(dir)}));
+    EXPECT_EQ(Recorded("netsh.exe"), std::vector<std::string>({kDeleteRule, AddRule(dir)}));
 
     const std::string profile =
         "[Update]\r\nUpdateSiteURL=" + mirror +
@@ -306,6 +383,9 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     EXPECT_EQ(ReadFile(dir / "url.ini"), urlIni);
     EXPECT_EQ(ReadFile(dir / "search.ini"), searchIni);
     EXPECT_FALSE(fs::exists(defaultDir_));
+    // Still one rule: the upgrade deleted the old one before it added its own.
+    EXPECT_EQ(Recorded("netsh.exe"),
+              std::vector<std::string>({kDeleteRule, AddRule(dir), kDeleteRule, AddRule(dir)}));
 
     // With nothing of the user's left, the uninstaller removes the folder.
     fs::remove(dir / "profile.ini");
@@ -337,6 +417,60 @@ TEST_F(Installer, UpgradeWaitsForTheFinderAndReplacesNothingWhileItRuns) {
     ASSERT_TRUE(CloseFinder());
     EXPECT_EQ(upgrade.Wait(45s), 0) << upgrade.Errors();
     ExpectInstalled(dir, kLatest, Release(kLatest) / "programs");
+}
+
+// Uninstalling while the finder is open and its Updater downloads (slowly):
+// the finder is closed, the Updater ended, every program goes, the user's
+// files stay and no partial download is left.
+TEST_F(Installer, UninstallEndsTheRunningFinderAndUpdater) {
+    const fs::path dir = temp_.Path() / "SolberioRunning";
+    ASSERT_NO_FATAL_FAILURE(
+        InstallFirstReleaseAndServe(dir, Site(kSetupObject), {"--rate", "8192"}));
+    WriteFile(dir / "search.ini", "[Search]\r\nTargets=10.77.1.1\r\n");
+    ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(dir / "Updater.download"); }, 60s)) << site_.Log();
+
+    ASSERT_NO_FATAL_FAILURE(SilentUninstall(dir));
+    for (const std::string& program : kPrograms) {
+        EXPECT_FALSE(fs::exists(dir / program)) << program;
+    }
+    EXPECT_EQ(Uictl({"count", "@finder"}).out, "0\n");
+    EXPECT_EQ(Uictl({"count", "Updater"}).out, "0\n");
+    EXPECT_FALSE(fs::exists(dir / "Updater.download"));
+    EXPECT_FALSE(fs::exists(dir / kSetupName));
+    EXPECT_EQ(Key(dir, "DownloadedVersion"), "0.0.0.0");
+    for (const char* kept : {"profile.ini", "url.ini", "search.ini"}) {
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    }
+}
+
+// A program that still cannot be removed after the wait (here Quenlow, held
+// open by another process) cancels a silent uninstall: a non-zero exit code
+// for a caller that waits for the uninstall itself (_?=), and the entry stays
+// so that it can be run again.
+TEST_F(Installer, SilentUninstallFailsWhileAProgramCannotBeRemoved) {
+    const fs::path dir = temp_.Path() / "SolberioHeld";
+    ASSERT_EQ(SilentSetup(setup_, {FolderOption(dir)}), 0);
+    testsupport::ProcessOptions options;
+    options.extraEnv = kWineEnv;
+    BackgroundProcess holder(
+        testsupport::UnderWine(
+            {"cmd", "/c",
+             "ping -n 45 127.0.0.1 >nul 2>>" + testsupport::WindowsPath(dir / "Quenlow.exe")}),
+        options);
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(holder.Running()) << holder.Errors();
+
+    const fs::path uninstaller = temp_.Path() / "held-uninstall" / "Uninstall.exe";
+    fs::create_directories(uninstaller.parent_path());
+    fs::copy_file(dir / "Uninstall.exe", uninstaller);
+    const ProcessResult run =
+        Wine({uninstaller.string(), "/S", "_?=" + testsupport::WindowsPath(dir)}, 90s);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "Quenlow.exe"));
+    EXPECT_FALSE(RegValues().empty());
+    holder.Wait(50s);
 }
 
 TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {

@@ -169,6 +169,17 @@ std::optional<PeImage> ReadPeImage(const std::string& bytes) {
             }
         }
     }
+    // The load configuration (directory 10); DependentLoadFlags at 0x36 of
+    // the PE32 structure.
+    if (*dirCount > 10) {
+        const auto rva = r.U32(optional + 96 + 80);
+        const auto size = r.U32(optional + 96 + 84);
+        const auto at = rva && *rva ? ToOffset(sections, *rva) : std::nullopt;
+        const auto ownSize = at ? r.U32(*at) : std::nullopt;
+        if (at && size && ownSize && *ownSize == *size && *size >= 0x38) {
+            image.dependentLoadFlags = r.U16(*at + 0x36);
+        }
+    }
     return image;
 }
 

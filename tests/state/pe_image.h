@@ -15,6 +15,10 @@ struct PeImage {
     std::uint16_t subsystem = 0;          // 2: GUI, 3: console
     std::vector<std::string> imports;     // DLL names as written in the file
     std::optional<std::string> manifest;  // resource type 24, id 1
+    // DependentLoadFlags of the load-config directory when the directory and
+    // the structure it names (its own size field equal to the directory's
+    // size) reach that field; 0x800: imports from System32 only.
+    std::optional<std::uint16_t> dependentLoadFlags;
 };
 
 // nullopt when the bytes are not a well-formed PE image.

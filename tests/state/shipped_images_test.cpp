@@ -1,7 +1,7 @@
 // The shipped Windows programs and setup program as files, read without
 // running them (whatever build the Windows suites run): 32-bit images of the
 // right subsystem, asking for administrator rights in their manifests, the
-// programs needing only system DLLs.
+// programs needing only system DLLs, resolved from System32 only.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,6 +53,8 @@ TEST_P(ShippedImages, ThirtyTwoBitForAdministrators) {
         for (const std::string& dll : image->imports) {
             EXPECT_TRUE(IsSystemDll(dll)) << dll;
         }
+        // LOAD_LIBRARY_SEARCH_SYSTEM32: never a DLL from the program's folder.
+        EXPECT_EQ(image->dependentLoadFlags, std::optional<std::uint16_t>(0x800));
     }
     ASSERT_TRUE(image->manifest.has_value());
     for (const std::string& entry : c.manifest) {
