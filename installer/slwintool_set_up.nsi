@@ -232,7 +232,8 @@ Section "Uninstall"
   Delete "$INSTDIR\${QUENLOW_EXE}"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINST_KEY}"
-  ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer.
+  ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer
+  ; with the latestversion.ini kept beside it.
   ; The folder goes only when nothing else is left in it.
   Delete "$INSTDIR\${UNINSTALLER}"
   SetOutPath "$TEMP"
