@@ -369,7 +369,8 @@ Section "Uninstall"
   Delete "${SHORTCUT}"
   !insertmacro DeleteFirewallRule
   DeleteRegKey HKLM "${UNINST_KEY}"
-  ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer.
+  ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer
+  ; with the latestversion.ini kept beside it.
   ; The folder goes only when nothing else is left in it.
   Delete "$INSTDIR\${UNINSTALLER}"
   SetOutPath "$TEMP"

@@ -11,6 +11,7 @@
 #include "common/profile_keys.h"
 #include "common/version.h"
 #include "platform/environment.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "updater/version_file.h"
@@ -33,11 +34,17 @@ bool IsNewer(const std::vector<std::int32_t>& candidate,
     return IsNewerVersion(c, r);
 }
 
-bool IsPartialFileName(std::wstring_view name) {
-    constexpr std::wstring_view partial = kPartialFileName;
-    return name.size() == partial.size() &&
-           std::equal(name.begin(), name.end(), partial.begin(),
-                      [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); });
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
+// The names the Updater writes itself, which a download must not take.
+bool IsReservedFileName(std::wstring_view name) {
+    return EqualsIgnoringCase(name, kPartialFileName) ||
+           EqualsIgnoringCase(name, kKeptPartialFileName) ||
+           EqualsIgnoringCase(name, kKeptVersionFileName);
 }
 
 }  // namespace
@@ -103,6 +110,7 @@ bool CUpdaterApp::TakeFolder() {
         return false;
     }
     plat::DeleteFilePath(PartialPath());
+    plat::DeleteFilePath(plat::JoinPath(m_strModuleDir, kKeptPartialFileName));
     return true;
 }
 
@@ -163,27 +171,19 @@ bool CUpdaterApp::FetchVersionFile() {
     if (http_.GetText(m_strUpdateSiteURL, bytes) != 200) {
         return false;
     }
-    std::string_view used = bytes;
     if (!publicKey_.empty()) {
         // Only signed bytes count: the two lines, and the installer's hash.
-        const auto parts = SplitSignedVersionFile(bytes);
-        if (!parts) {
+        auto verified = VerifySignedVersionFile(bytes, publicKey_);
+        if (!verified) {
             return false;
         }
-        const auto signature = plat::DecodeBase64(parts->signature);
-        if (!signature ||
-            !plat::VerifyEcdsaP256Sha256(publicKey_, parts->signedBytes, *signature)) {
-            return false;
-        }
-        const auto hex = FindSha256Value(parts->signedBytes);
-        const auto digest = hex ? plat::ParseSha256Hex(*hex) : std::nullopt;
-        if (!digest) {
-            return false;
-        }
-        installerSha256_ = *digest;
-        used = parts->signedBytes;
+        installerSha256_ = verified->installerSha256;
+        m_strLatestVersion = verified->file.latestVersion;
+        m_strInstallerURL = verified->file.installerURL;
+        keptVersionBytes_ = std::move(bytes);
+        return true;
     }
-    const auto file = ParseVersionFile(VersionTextFromBytes(used));
+    const auto file = ParseVersionFile(VersionTextFromBytes(bytes));
     if (!file) {
         return false;
     }
@@ -197,7 +197,7 @@ CUpdaterApp::Attempt CUpdaterApp::DownloadInstaller(const std::wstring& url) {
     m_strInstallerPath = plat::JoinPath(m_strModuleDir, name);
     // The site names the file: it must stay a plain file in our folder, and
     // not the one the download goes to first.
-    if (!IsSafeInstallerName(name) || IsPartialFileName(name) ||
+    if (!IsSafeInstallerName(name) || IsReservedFileName(name) ||
         m_strInstallerPath.size() >= plat::kMaxPath || PartialPath().size() >= plat::kMaxPath) {
         return Attempt::kRejected;
     }
@@ -209,12 +209,33 @@ CUpdaterApp::Attempt CUpdaterApp::DownloadInstaller(const std::wstring& url) {
         const auto digest = verify ? hash.Finish() : std::nullopt;
         if (verify && (!digest || *digest != installerSha256_)) {
             outcome = Attempt::kRejected;
-        } else if (plat::MoveFileReplacing(partial, m_strInstallerPath)) {
+        } else if (verify ? PlaceVerifiedPair(partial)
+                          : plat::MoveFileReplacing(partial, m_strInstallerPath)) {
             return Attempt::kDone;
         }
     }
     plat::DeleteFilePath(partial);
     return outcome;
+}
+
+bool CUpdaterApp::PlaceVerifiedPair(const std::wstring& partial) {
+    // The version file is written first and takes its name last: a run cut
+    // in between leaves a pair that does not match, which the finder deletes.
+    const std::wstring keptPartial = plat::JoinPath(m_strModuleDir, kKeptPartialFileName);
+    const std::wstring kept = plat::JoinPath(m_strModuleDir, kKeptVersionFileName);
+    plat::OutputFile file;
+    const bool written = file.Create(keptPartial) &&
+                         file.Write(keptVersionBytes_.data(), keptVersionBytes_.size()) &&
+                         file.Close();
+    if (written && plat::MoveFileReplacing(partial, m_strInstallerPath)) {
+        if (plat::MoveFileReplacing(keptPartial, kept)) {
+            return true;
+        }
+        plat::DeleteFilePath(m_strInstallerPath);
+    }
+    file.Close();
+    plat::DeleteFilePath(keptPartial);
+    return false;
 }
 
 bool CUpdaterApp::DownloadWithRetries() {

@@ -31,6 +31,8 @@ class IUpdaterHttp {
 // The file each download attempt writes, beside the installer; it takes the
 // installer's name only once it is complete (and verified).
 inline constexpr wchar_t kPartialFileName[] = L"Updater.download";
+// The signed version file on its way to its kept name beside the installer.
+inline constexpr wchar_t kKeptPartialFileName[] = L"Updater.download.ini";
 // The name of the one-per-folder lock (Updater.lock natively).
 inline constexpr wchar_t kInstanceLockName[] = L"Updater";
 
@@ -138,7 +140,10 @@ class CUpdaterApp : public CUpdaterAppBase {
     // DownloadInstaller until it succeeds, is rejected, the attempts are
     // used up or a stop is requested.
     bool DownloadWithRetries();
-    // The folder's lock, and the partial file a killed run left removed.
+    // With a key: the signed version file written beside the installer and
+    // both moved onto their names; false (neither left behind) on a failure.
+    bool PlaceVerifiedPair(const std::wstring& partial);
+    // The folder's lock, and the partial files a killed run left removed.
     bool TakeFolder();
     std::wstring ProfilePath() const;
     std::wstring PartialPath() const;
@@ -148,6 +153,8 @@ class CUpdaterApp : public CUpdaterAppBase {
     RetryPolicy retry_;
     std::vector<std::uint8_t> publicKey_;
     plat::Sha256Digest installerSha256_{};
+    // The signed version file as it came, kept beside the installer.
+    std::string keptVersionBytes_;
     std::unique_ptr<plat::InstanceLock> folderLock_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -139,6 +140,28 @@ std::optional<std::string_view> FindSha256Value(std::string_view signedBytes) {
     }
     const std::string_view rest = signedBytes.substr(line + kSha256.size());
     return rest.substr(0, rest.find('\n'));
+}
+
+std::optional<VerifiedVersionFile> VerifySignedVersionFile(
+    std::string_view bytes, const std::vector<std::uint8_t>& publicKey) {
+    const auto parts = SplitSignedVersionFile(bytes);
+    if (!parts || publicKey.empty()) {
+        return std::nullopt;
+    }
+    const auto signature = plat::DecodeBase64(parts->signature);
+    if (!signature || !plat::VerifyEcdsaP256Sha256(publicKey, parts->signedBytes, *signature)) {
+        return std::nullopt;
+    }
+    const auto hex = FindSha256Value(parts->signedBytes);
+    const auto digest = hex ? plat::ParseSha256Hex(*hex) : std::nullopt;
+    if (!digest) {
+        return std::nullopt;
+    }
+    auto file = ParseVersionFile(VersionTextFromBytes(parts->signedBytes));
+    if (!file) {
+        return std::nullopt;
+    }
+    return VerifiedVersionFile{std::move(*file), *digest, parts->signedBytes};
 }
 
 UrlParts SplitHttpUrl(std::wstring_view url) {

@@ -7,8 +7,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/crypto.h"
 
 namespace updater {
+
+// The signed version file the Updater acted on, kept byte for byte beside
+// the installer it names, so that the finder can check the installer again
+// right before it starts it.
+inline constexpr wchar_t kKeptVersionFileName[] = L"latestversion.ini";
 
 struct VersionFile {
     std::wstring latestVersion;  // after the first "=" of the first non-empty line
@@ -41,6 +49,20 @@ std::optional<SignedParts> SplitSignedVersionFile(std::string_view bytes);
 // The value of the one line that begins with "SHA256=" (up to its LF, not
 // checked further); nullopt when there is no such line or more than one.
 std::optional<std::string_view> FindSha256Value(std::string_view signedBytes);
+
+// A version file whose signature verifies under a release's public key.
+struct VerifiedVersionFile {
+    VersionFile file;                    // read from the signed bytes only
+    plat::Sha256Digest installerSha256;  // the "SHA256=" line
+    std::string_view signedBytes;        // everything before the "Signature=" line
+};
+
+// The signed parts of bytes when the "Signature=" line holds a valid
+// signature of them under publicKey (a P-256 SubjectPublicKeyInfo in DER),
+// they hold one well-formed "SHA256=" line and their first two lines are a
+// version file; nullopt otherwise.
+std::optional<VerifiedVersionFile> VerifySignedVersionFile(
+    std::string_view bytes, const std::vector<std::uint8_t>& publicKey);
 
 struct UrlParts {
     std::wstring host;    // up to the first "/" after the scheme, port text and all

@@ -8,6 +8,7 @@
 #include "finder/app/tobrel_app.h"
 #include "finder/ui/tobrel_dlg.h"
 #include "platform/win32/app.h"
+#include "updater/public_key.h"
 
 namespace {
 
@@ -58,8 +59,10 @@ class CFinderShellWin32 final : public IFinderShell {
         if (window == nullptr) {
             return false;
         }
+        // SW_SHOW leaves a minimised window on the taskbar: it is restored
+        // first, then brought forward.
+        ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
         SetForegroundWindow(window);
-        ShowWindow(window, SW_SHOW);
         return true;
     }
 
@@ -84,6 +87,6 @@ CFinderShellWin32 g_shell;
 
 }  // namespace
 
-CTobrelApp theApp(&g_shell);
+CTobrelApp theApp(&g_shell, updater::UpdatePublicKey());
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return theApp.Run(instance); }

@@ -1,5 +1,7 @@
 // The finder's start-up: the order of its steps and the hand-off to the
 // installer, the Updater or an open finder window.
+#include <utility>
+
 #include "finder/app/tobrel_app.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
@@ -10,7 +12,8 @@ constexpr wchar_t kUpdaterFileName[] = L"Updater.exe";
 constexpr wchar_t kInstallerOffer[] = L"新しいバージョンが見つかりました。アップデートしますか？";
 }  // namespace
 
-CTobrelApp::CTobrelApp(IFinderShell* shell) : m_pShell(shell) {}
+CTobrelApp::CTobrelApp(IFinderShell* shell, std::vector<std::uint8_t> publicKey)
+    : m_pShell(shell), m_publicKey(std::move(publicKey)) {}
 
 void CTobrelApp::SetShell(IFinderShell* shell) { m_pShell = shell; }
 
@@ -31,9 +34,12 @@ bool CTobrelApp::StartInstance() {
     }
     if (IsInstallerPending() &&
         shell.ShowMessageBox(kInstallerOffer, kMbYesNo | kMbIconQuestion) == kIdYes) {
+        // Held until the process has started: what runs is what was checked.
         LaunchProgram(m_strInstallerPath);
+        ReleaseInstaller();
         return false;
     }
+    ReleaseInstaller();
     BuildUpdaterPath();
     LaunchProgram(m_strUpdaterPath);
     if (shell.RaiseWindowByTitle(finder::kMainDialogCaption)) {

@@ -3,17 +3,23 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "finder/app/app_base.h"
 #include "finder/app/finder_shell.h"
+#include "platform/held_file.h"
 
 class CTobrelApp : public CTobrelAppBase {
   public:
     // shell carries the system calls of the start-up; it must outlive the
-    // object's StartInstance.
-    explicit CTobrelApp(IFinderShell* shell = nullptr);
+    // object's StartInstance. With a public key (a P-256
+    // SubjectPublicKeyInfo in DER, the one the Updater checks releases with)
+    // a downloaded installer is offered only when it is the one the kept
+    // version file vouches for, and held unchanged until it has started.
+    explicit CTobrelApp(IFinderShell* shell = nullptr, std::vector<std::uint8_t> publicKey = {});
     ~CTobrelApp() override = default;
 
     void SetShell(IFinderShell* shell);
@@ -39,8 +45,12 @@ class CTobrelApp : public CTobrelAppBase {
     // true when "CurrentVersion" was written.
     bool RefreshProfile();
     // True when a downloaded installer is newer than the running finder and
-    // is to be offered; deletes an installer that is not.
+    // is to be offered (with a key: verified, and held until
+    // ReleaseInstaller); deletes an installer that is not, and the version
+    // file kept beside it.
     bool IsInstallerPending();
+    // Lets go of the installer that IsInstallerPending held.
+    void ReleaseInstaller() { m_heldInstaller.Close(); }
     // The finder's own "ProductVersion" into m_strProductVersion.
     bool ReadProductVersion();
 
@@ -57,6 +67,7 @@ class CTobrelApp : public CTobrelAppBase {
     std::wstring m_strProductVersion;
 
     IFinderShell* m_pShell = nullptr;
+    std::vector<std::uint8_t> m_publicKey;
 
   protected:
     // Whether InitPaths (or a test) gave the folder and a profile path that
@@ -72,9 +83,16 @@ class CTobrelApp : public CTobrelAppBase {
     void WriteUpdateKey(const wchar_t* key, const std::wstring& value) const;
     // The update-site URL of "url.ini" (m_strUrlIniPath), or the default.
     std::wstring ReadConfiguredURL(std::size_t capacity) const;
+    // With a key: holds the installer and checks it against the kept
+    // version file; true without a key.
+    bool HoldVerifiedInstaller();
+    // The installer and the version file kept beside it.
+    void DeleteDownload();
     // CurrentVersion from the program's version; PassedVersion and
     // DownloadedVersion set to "no version", when reset or missing.
     void WriteVersionKeys(bool reset) const;
+
+    plat::HeldFile m_heldInstaller;
 };
 
 // The command-line buffer of a started program, terminator included.

@@ -2,10 +2,12 @@
 #include "common/profile_keys.h"
 #include "common/version.h"
 #include "finder/app/tobrel_app.h"
+#include "finder/app/verified_installer.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/version_info.h"
 #include "product_version.h"
+#include "updater/version_file.h"
 
 using namespace profile;
 
@@ -118,9 +120,35 @@ bool CTobrelApp::IsInstallerPending() {
     }
     const VersionNumbers downloaded = ParseVersion(m_strDownloadedVersion);
     const VersionNumbers current = ParseVersion(m_strCurrentVersion);
-    if (IsNewerVersion(downloaded, current)) {
+    if (IsNewerVersion(downloaded, current) && HoldVerifiedInstaller()) {
         return true;
     }
-    plat::DeleteFilePath(m_strInstallerPath);
+    DeleteDownload();
     return false;
+}
+
+bool CTobrelApp::HoldVerifiedInstaller() {
+    if (m_publicKey.empty()) {
+        return true;
+    }
+    // The installer is held from before its bytes are read until it has
+    // started, so nobody can change it in between.
+    plat::HeldFile kept;
+    std::optional<std::string> keptBytes;
+    if (m_heldInstaller.Open(m_strInstallerPath) &&
+        kept.Open(plat::JoinPath(m_strAppDir, updater::kKeptVersionFileName))) {
+        keptBytes = kept.ReadAll(finder::kMaxKeptVersionFile);
+    }
+    if (keptBytes && finder::IsVerifiedInstaller(*keptBytes, m_strDownloadedVersion,
+                                                 m_heldInstaller, m_publicKey)) {
+        return true;
+    }
+    m_heldInstaller.Close();
+    return false;
+}
+
+void CTobrelApp::DeleteDownload() {
+    m_heldInstaller.Close();
+    plat::DeleteFilePath(m_strInstallerPath);
+    plat::DeleteFilePath(plat::JoinPath(m_strAppDir, updater::kKeptVersionFileName));
 }

@@ -4,13 +4,13 @@
 
 // After windows.h, which it builds on.
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstring>
 #include <utility>
 
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
+#include "finder/ui/desktop_shell_win32.h"
 #include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
@@ -22,18 +22,39 @@
 
 namespace {
 
+// Both go to the desktop's shell, so that the browser or Explorer runs as the
+// desktop's user and not with the finder's administrator rights.
 void ShellOpenPage(HWND owner, const std::wstring& url) {
-    // The result is not looked at: a missing browser or a silent device
-    // changes nothing in the finder.
-    ShellExecuteW(owner, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    finder::OpenAsDesktopUserInBackground(owner, url, finder::OpenTarget::kPage);
+}
+
+void ShellOpenFolder(HWND owner, const std::wstring& path) {
+    finder::OpenAsDesktopUserInBackground(owner, path, finder::OpenTarget::kFolder);
 }
 
 constexpr UINT_PTR kListSubclassId = 1;
 
+// Another program may hold the clipboard for a moment (a clipboard manager,
+// a remote-desktop client): it is asked again for about half a second.
+constexpr int kClipboardAttempts = 10;
+constexpr DWORD kClipboardPauseMs = 50;
+
+bool OpenClipboardPatiently(HWND owner) {
+    for (int attempt = 1;; ++attempt) {
+        if (OpenClipboard(owner)) {
+            return true;
+        }
+        if (attempt == kClipboardAttempts) {
+            return false;
+        }
+        Sleep(kClipboardPauseMs);
+    }
+}
+
 // The clipboard, open for as long as the object lives.
 class CClipboard {
   public:
-    explicit CClipboard(HWND owner) : m_bOpen(OpenClipboard(owner) != FALSE) {}
+    explicit CClipboard(HWND owner) : m_bOpen(OpenClipboardPatiently(owner)) {}
     ~CClipboard() {
         if (m_bOpen) {
             CloseClipboard();
@@ -73,7 +94,7 @@ CTobrelDlg::CTobrelDlg()
     : CMainDialogImpl(IDD_TOBREL_DIALOG, {IDD_ABOUTBOX, IDS_ABOUTBOX}),
       m_pfnSearchProc(&SearchThreadProc),
       m_fnOpenPage(&ShellOpenPage),
-      m_fnOpenFolder(&ShellOpenPage),
+      m_fnOpenFolder(&ShellOpenFolder),
       m_strTargetsFile(plat::JoinPath(plat::RemoveFileSpec(plat::ModuleFilePath()),
                                       discovery::kTargetsFileName)) {}
 

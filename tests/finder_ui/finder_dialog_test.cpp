@@ -6,9 +6,10 @@
 // start as soon as it opens.
 #include <windows.h>
 
-// After windows.h, which it builds on.
+// After windows.h, which they build on.
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "finder/ui/desktop_shell_win32.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
 #include "finder/ui/targets_dlg.h"
@@ -791,6 +793,44 @@ TEST_F(FinderDialog, OpenFolderAndCopyAddress) {
     EXPECT_TRUE(urls.empty());
 }
 
+// Another program that holds the clipboard for a moment does not lose the
+// copy: the finder asks again for about half a second, and no longer.
+TEST_F(FinderDialog, CopyWaitsBrieflyForAHeldClipboard) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    RunSearchWith(kThree);
+    SetClipboardToSomethingElse();
+    Select(1);
+    for (const auto held : {200ms, 1500ms}) {
+        std::atomic<bool> holding{false};
+        std::thread holder([&] {
+            if (OpenClipboard(nullptr)) {
+                holding = true;
+                std::this_thread::sleep_for(held);
+                CloseClipboard();
+            }
+        });
+        for (int wait = 0; !holding && wait < 400; ++wait) {
+            std::this_thread::sleep_for(5ms);
+        }
+        if (!holding) {
+            holder.join();
+            FAIL() << "the clipboard could not be held";
+        }
+        const auto start = std::chrono::steady_clock::now();
+        Command(ID_MENU_COPY_ADDRESS);
+        const auto took = std::chrono::steady_clock::now() - start;
+        holder.join();
+        if (held == 200ms) {
+            EXPECT_EQ(ClipboardText(), L"198.19.1.1");
+            SetClipboardToSomethingElse();
+        } else {
+            EXPECT_EQ(ClipboardText(), L"") << "copied although the clipboard was held";
+            EXPECT_GE(took, 400ms);
+            EXPECT_LT(took, 1200ms);
+        }
+    }
+}
+
 TEST_F(FinderDialog, EmptyListExplainsItself) {
     REQUIRE_WINE_IN_TEST_LAN();
     const struct {
@@ -869,4 +909,38 @@ TEST_F(FinderDialog, TargetsDialogRefusesSavesAndRemoves) {
     EXPECT_EQ(SendMessageW(box, LB_GETCOUNT, 0, 0), 1);
     targets.DestroyWindow();
     DeleteFileW(targetsFile.c_str());
+}
+
+namespace {
+
+// The desktop's shell taken away (Wine's explorer is a desktop shell too):
+// the fallback that a kiosk or a server without Explorer takes, with the
+// real ShellExecuteExW and the system's error text.
+class WithoutDesktop : public finder::IDesktopShell {
+  public:
+    Result OpenThroughDesktop(const std::wstring&) override { return {Handed::kNoDesktop, 0}; }
+    std::uint32_t OpenHere(const std::wstring& target) override { return real.OpenHere(target); }
+    std::wstring ErrorText(std::uint32_t error) override { return real.ErrorText(error); }
+    void ShowError(const std::wstring& message) override { shown.push_back(message); }
+
+    finder::CDesktopShellWin32 real{nullptr};
+    std::vector<std::wstring> shown;
+};
+
+}  // namespace
+
+TEST(DesktopShell, WithoutADesktopARefusedFolderIsReportedWithItsAddress) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    WithoutDesktop shell;
+    // The test LAN has no file server.
+    EXPECT_FALSE(
+        finder::OpenAsDesktopUser(shell, L"\\\\198.19.1.1\\", finder::OpenTarget::kFolder));
+    ASSERT_EQ(shell.shown.size(), 1u);
+    EXPECT_EQ(shell.shown[0].rfind(L"共有フォルダー \\\\198.19.1.1\\ を開けませんでした。\n\n", 0),
+              0u)
+        << shell.shown[0].size();
+    EXPECT_GT(shell.shown[0].size(),
+              std::wstring(L"共有フォルダー \\\\198.19.1.1\\ を開けませんでした。\n\n").size());
+    CoUninitialize();
 }

@@ -211,7 +211,8 @@ TEST_F(FinderProcess, ListsSimulatedDevicesOpensThePageSearchesAgainAndCloses) {
 
     Screenshot("finder_devices.png");
 
-    // Select the second row and press 設定: its page goes to the shell.
+    // Select the second row and press 設定: its page goes to the desktop's
+    // shell (Wine's explorer is one), which starts the browser.
     ASSERT_EQ(Uictl({"select", "@finder", "1"}).exitCode, 0);
     ASSERT_TRUE(WaitFor([&] { return Button(kSettings) == "設定\t1"; }, 5s));
     ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kSettings)}).exitCode, 0);
@@ -238,11 +239,15 @@ TEST_F(FinderProcess, ListsSimulatedDevicesOpensThePageSearchesAgainAndCloses) {
 TEST_F(FinderProcess, SecondStartRaisesTheOpenWindowStartsTheUpdaterAgainAndEnds) {
     BackgroundProcess& first = StartFinder();
     ASSERT_TRUE(WaitWindow()) << first.Errors();
+    // Minimised, it comes back: SW_SHOW alone would leave it on the taskbar.
+    ASSERT_EQ(Uictl({"minimize", "@finder"}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Uictl({"iconic", "@finder"}).out == "1\n"; }, 5s));
     BackgroundProcess& second = StartFinder();
     const auto code = second.Wait(20s);
     ASSERT_TRUE(code.has_value()) << "the second finder did not end";
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(Uictl({"count", "@finder"}).out, "1\n");
+    EXPECT_EQ(Uictl({"iconic", "@finder"}).out, "0\n");
     const std::vector<std::string> calls = Calls(dir_ / "Updater.exe");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1], NoArgumentsCall(dir_ / "Updater.exe"));

@@ -485,10 +485,13 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     ASSERT_TRUE(WaitFor([&] { return Key(dir, "DownloadedVersion") == kLatest; }, 60s))
         << site_.Log();
     EXPECT_TRUE(ReadFile(dir / kSetupName) == ReadFile(Release(kLatest) / kSetupName));
+    // The signed version file it acted on, kept for the finder's check.
+    EXPECT_TRUE(ReadFile(dir / "latestversion.ini") == ReadFile(Site(kVersionObject)));
     EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl_);
     ASSERT_TRUE(CloseFinder());
 
-    // The next start offers it; Yes starts it and the finder ends.
+    // The next start checks the pair again and offers it; Yes starts it and
+    // the finder ends.
     BackgroundProcess& accepting = StartFinder(dir);
     const ProcessResult offer = Uictl({"msgtext", "@app", "20000"});
     EXPECT_NE(offer.out.find(testsupport::kOfferText), std::string::npos) << accepting.Errors();
@@ -535,6 +538,7 @@ TEST_F(Installer, UpdateChainWithTheRealSetupProgram) {
     // The new finder records its version and deletes the used setup program.
     ASSERT_NO_FATAL_FAILURE(StartFinderWindow(dir));
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(dir / kSetupName); }, 10s));
+    EXPECT_FALSE(fs::exists(dir / "latestversion.ini"));
     EXPECT_EQ(Key(dir, "CurrentVersion"), kLatest);
     EXPECT_EQ(Key(dir, "UpdateSiteURL"), versionUrl_);
     ASSERT_TRUE(CloseFinder());

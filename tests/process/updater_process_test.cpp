@@ -251,6 +251,10 @@ TEST_F(UpdaterProcess, SignedReleaseIsDownloadedHashedAndRecorded) {
     EXPECT_EQ(Downloaded(), "1.0.0.2") << SiteLog();
     EXPECT_TRUE(ReadFile(Installer()) == installer) << "installer differs";
     EXPECT_FALSE(fs::exists(Partial()));
+    // The version file it acted on, kept byte for byte beside the installer
+    // for the finder's check at its next start.
+    EXPECT_EQ(ReadFile(dir_.Path() / "latestversion.ini"), version);
+    EXPECT_FALSE(fs::exists(dir_.Path() / "Updater.download.ini"));
 }
 
 // Built without a key, the Updater reads the same file by its two lines.
@@ -302,6 +306,7 @@ TEST_P(UpdaterTampering, NothingIsRecordedOrLeft) {
     EXPECT_EQ(Downloaded(), "0.0.0.0");
     EXPECT_FALSE(fs::exists(Installer()));
     EXPECT_FALSE(fs::exists(Partial()));
+    EXPECT_FALSE(fs::exists(dir_.Path() / "latestversion.ini"));
     EXPECT_EQ(CountOf(SiteLog(), "GET " + kVersionObject), 1u) << SiteLog();
     EXPECT_EQ(CountOf(SiteLog(), "GET " + kInstallerObject), GetParam().installerRequests)
         << SiteLog();

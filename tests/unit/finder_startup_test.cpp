@@ -5,6 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,8 +48,12 @@ class RecordingShell : public IFinderShell {
     }
     bool StartProcess(const std::wstring& commandLine) override {
         calls.push_back(L"StartProcess " + commandLine);
+        if (onStart) {
+            onStart();
+        }
         return processStarts;
     }
+    std::function<void()> onStart;
     bool RaiseWindowByTitle(const std::wstring& title) override {
         calls.push_back(L"Raise " + title);
         return windowOpen;
@@ -64,7 +71,8 @@ class FinderStartup : public ::testing::Test {
     void TearDown() override { CleanFolder(); }
 
     void CleanFolder() {
-        for (const wchar_t* name : {L"profile.ini", L"url.ini", L"slwintool_set_up.exe"}) {
+        for (const wchar_t* name :
+             {L"profile.ini", L"url.ini", L"slwintool_set_up.exe", L"latestversion.ini"}) {
             fs::remove(Path(name));
         }
     }
@@ -226,4 +234,117 @@ TEST(LaunchProgram, RefusesAPathThatWouldBeCut) {
     EXPECT_TRUE(app.LaunchProgram(std::wstring(257, L'x')));
     ASSERT_EQ(shell.calls.size(), 1u);
     EXPECT_EQ(shell.calls[0], L"StartProcess \"" + std::wstring(257, L'x') + L"\"");
+}
+
+namespace {
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Whether the file can be opened for writing now; the held installer cannot
+// on Windows (POSIX has no mandatory share modes).
+bool Writable(const fs::path& path) {
+#ifdef _WIN32
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    return out.is_open();
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+// A download as the signed Updater leaves it (made at build time with a key
+// of its own, see CMakeLists.txt), changed or not, and a finder built with
+// that key.
+class VerifiedStart : public FinderStartup {
+  protected:
+    void SetUp() override {
+        FinderStartup::SetUp();
+        source = Path(L"signed_download");
+        const std::string key = ReadBytes(source / "key.der");
+        ASSERT_EQ(key.size(), 91u) << source;
+        publicKey.assign(key.begin(), key.end());
+        installer = ReadBytes(source / "slwintool_set_up.exe");
+        version = ReadBytes(source / "latestversion.ini");
+        ASSERT_FALSE(installer.empty());
+        ASSERT_NE(version.find("Signature="), std::string::npos);
+    }
+
+    std::vector<std::uint8_t> publicKey;
+    fs::path source;
+    std::string installer;
+    std::string version;
+};
+
+}  // namespace
+
+TEST_F(VerifiedStart, OnlyTheUntouchedPairOfTheRecordedVersionIsOfferedAndStarted) {
+    std::string otherByte = installer;
+    otherByte[5] ^= 0x01;
+    std::string otherLine = version;
+    otherLine.replace(otherLine.find("http://site"), 11, "http://evil");
+    const struct Case {
+        const char* name;
+        std::string installer;
+        std::optional<std::string> version;  // none: no kept version file
+        const wchar_t* downloaded;
+        bool offered;
+    } cases[] = {
+        {"untouched", installer, version, L"1.0.0.1", true},
+        {"installer byte changed", otherByte, version, L"1.0.0.1", false},
+        {"version file line changed", installer, otherLine, L"1.0.0.1", false},
+        {"another version recorded", installer, version, L"1.0.0.2", false},
+        {"no version file", installer, std::nullopt, L"1.0.0.1", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CleanFolder();
+        WriteProfile(c.downloaded);
+        WriteBytes(Path(L"slwintool_set_up.exe"), c.installer);
+        if (c.version) {
+            WriteBytes(Path(L"latestversion.ini"), *c.version);
+        }
+        RecordingShell checked;
+        checked.answer = kIdYes;
+        bool writableAtStart = false;
+        checked.onStart = [&] {
+            if (checked.calls.back().find(L"slwintool_set_up.exe") != std::wstring::npos) {
+                writableAtStart = Writable(Path(L"slwintool_set_up.exe"));
+            }
+        };
+        CTobrelApp app(&checked, publicKey);
+        EXPECT_FALSE(app.StartInstance());
+        const std::vector<std::wstring> offered = {
+            L"InitCommonControls", L"StartSockets", std::wstring(L"MessageBox 36 ") + kOfferText,
+            L"StartProcess " + Quoted(L"slwintool_set_up.exe")};
+        const std::vector<std::wstring> refused = {L"InitCommonControls", L"StartSockets",
+                                                   L"StartProcess " + Quoted(L"Updater.exe"),
+                                                   kRaise, L"RunMainDialog"};
+        EXPECT_EQ(checked.calls, c.offered ? offered : refused);
+        EXPECT_EQ(fs::exists(Path(L"slwintool_set_up.exe")), c.offered);
+        EXPECT_EQ(fs::exists(Path(L"latestversion.ini")), c.offered);
+        EXPECT_FALSE(writableAtStart);
+        // Let go once started: the installer may be replaced again.
+        if (c.offered) {
+            EXPECT_EQ(ReadBytes(Path(L"slwintool_set_up.exe")), installer);
+            WriteBytes(Path(L"slwintool_set_up.exe"), otherByte);
+            EXPECT_EQ(ReadBytes(Path(L"slwintool_set_up.exe")), otherByte);
+        }
+    }
+}
+
+TEST_F(VerifiedStart, AStaleInstallerTakesItsVersionFileWith) {
+    WriteProfile(L"1.0.0.0");
+    WriteBytes(Path(L"slwintool_set_up.exe"), installer);
+    WriteBytes(Path(L"latestversion.ini"), version);
+    CTobrelApp app(&shell);  // without a key too
+    EXPECT_FALSE(app.StartInstance());
+    EXPECT_FALSE(fs::exists(Path(L"slwintool_set_up.exe")));
+    EXPECT_FALSE(fs::exists(Path(L"latestversion.ini")));
 }

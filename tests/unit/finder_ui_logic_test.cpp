@@ -1,8 +1,12 @@
 // The main dialog's decisions, without a window.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "finder/ui/dialog_keys.h"
 #include "finder/ui/dialog_logic.h"
+#include "finder/ui/shell_open.h"
 #include "platform/system_menu.h"
 #include "platform/win32/icon_layout.h"
 
@@ -157,4 +161,109 @@ TEST(CopyShortcut, CtrlCOnly) {
     EXPECT_FALSE(IsCopyShortcut(kKeyDownMessage, kKeyC, false));
     EXPECT_FALSE(IsCopyShortcut(kKeyDownMessage, kKeyO, true));
     EXPECT_FALSE(IsCopyShortcut(0x0101, kKeyC, true));
+}
+
+namespace {
+
+// The desktop's shell as a script: what it answers, and what was asked.
+class FakeDesktopShell : public IDesktopShell {
+  public:
+    Result desktop{Handed::kOpened, 0};
+    std::uint32_t here = 0;
+    std::vector<std::wstring> calls;
+
+    Result OpenThroughDesktop(const std::wstring& target) override {
+        calls.push_back(L"desktop " + target);
+        return desktop;
+    }
+    std::uint32_t OpenHere(const std::wstring& target) override {
+        calls.push_back(L"here " + target);
+        return here;
+    }
+    std::wstring ErrorText(std::uint32_t error) override {
+        return L"text of " + std::to_wstring(error);
+    }
+    void ShowError(const std::wstring& message) override { calls.push_back(L"box " + message); }
+};
+
+}  // namespace
+
+TEST(OpenAsDesktopUser, DesktopFirstThisProcessOnlyWithoutOneAndARefusedFolderIsReported) {
+    using H = IDesktopShell::Handed;
+    const std::wstring page = L"http://198.18.1.1/";
+    const std::wstring folder = L"\\\\198.18.1.1\\";
+    const std::wstring refused =
+        L"box 共有フォルダー \\\\198.18.1.1\\ を開けませんでした。\n\ntext of ";
+    const struct Case {
+        const char* name;
+        IDesktopShell::Result desktop;
+        std::uint32_t here;
+        OpenTarget kind;
+        bool opened;
+        std::vector<std::wstring> calls;
+    } cases[] = {
+        {"desktop opens the page",
+         {H::kOpened, 0},
+         5,
+         OpenTarget::kPage,
+         true,
+         {L"desktop " + page}},
+        {"desktop opens the folder",
+         {H::kOpened, 0},
+         5,
+         OpenTarget::kFolder,
+         true,
+         {L"desktop " + folder}},
+        {"no desktop: the page from here",
+         {H::kNoDesktop, 0},
+         0,
+         OpenTarget::kPage,
+         true,
+         {L"desktop " + page, L"here " + page}},
+        {"no desktop: the folder from here",
+         {H::kNoDesktop, 0},
+         0,
+         OpenTarget::kFolder,
+         true,
+         {L"desktop " + folder, L"here " + folder}},
+        {"no desktop, page refused: nothing shown",
+         {H::kNoDesktop, 0},
+         2,
+         OpenTarget::kPage,
+         false,
+         {L"desktop " + page, L"here " + page}},
+        {"no desktop, folder refused",
+         {H::kNoDesktop, 0},
+         53,
+         OpenTarget::kFolder,
+         false,
+         {L"desktop " + folder, L"here " + folder, refused + L"53"}},
+        {"desktop refuses the folder: never from here",
+         {H::kFailed, 1326},
+         0,
+         OpenTarget::kFolder,
+         false,
+         {L"desktop " + folder, refused + L"1326"}},
+        {"desktop refuses the page: never from here",
+         {H::kFailed, 5},
+         0,
+         OpenTarget::kPage,
+         false,
+         {L"desktop " + page}},
+    };
+    for (const Case& c : cases) {
+        FakeDesktopShell shell;
+        shell.desktop = c.desktop;
+        shell.here = c.here;
+        const std::wstring& target = c.kind == OpenTarget::kPage ? page : folder;
+        EXPECT_EQ(OpenAsDesktopUser(shell, target, c.kind), c.opened) << c.name;
+        EXPECT_EQ(shell.calls, c.calls) << c.name;
+    }
+}
+
+TEST(FolderNotOpenedMessage, NamesTheFolderThenTheSystemsText) {
+    EXPECT_EQ(FolderNotOpenedMessage(L"\\\\10.0.0.1\\", L"アクセスが拒否されました。"),
+              L"共有フォルダー \\\\10.0.0.1\\ を開けませんでした。\n\nアクセスが拒否されました。");
+    EXPECT_EQ(FolderNotOpenedMessage(L"\\\\10.0.0.1\\", L""),
+              L"共有フォルダー \\\\10.0.0.1\\ を開けませんでした。");
 }

@@ -9,6 +9,8 @@
 //   sl_uictl select TITLE ROW        selects one row of the device list
 //   sl_uictl close TITLE             asks the window to close (WM_CLOSE)
 //   sl_uictl command TITLE ID        posts the command ID (a menu item) to the window
+//   sl_uictl minimize TITLE          minimises the window
+//   sl_uictl iconic TITLE            "1" while the window is minimised, else "0"
 //   sl_uictl text TITLE ID           the text of a control (ID 0: of the window)
 //   sl_uictl settext TITLE ID TEXT   sets a control's text
 //   sl_uictl lbitems TITLE ID        a list box's items, one a line
@@ -362,6 +364,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"command") {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<int>(number(3, 0)), 0), 0);
+        return 0;
+    }
+    if (command == L"minimize") {
+        ShowWindow(window, SW_MINIMIZE);
+        return 0;
+    }
+    if (command == L"iconic") {
+        Print(IsIconic(window) ? L"1" : L"0");
         return 0;
     }
     if (command == L"text" || command == L"settext" || command == L"lbitems") {
