@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "finder/cli/interruptible_network.h"
 #include "finder/discovery/discovery.h"
+#include "finder/discovery/interruptible_network.h"
 #include "finder/discovery/search_log.h"
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"

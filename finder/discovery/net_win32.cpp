@@ -67,8 +67,19 @@ class WinsockNetwork final : public INetwork {
         return true;
     }
 
-    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        return discovery::ResolveIpv4Host(name, addresses);
+    HostResolver NameResolver() override {
+        return [](const std::string& name, std::vector<std::uint32_t>& addresses) {
+            // A reference of its own to the socket layer: the search's
+            // WSACleanup may come while this lookup still runs, and the last
+            // WSACleanup of a process cancels every call still pending.
+            WSADATA data{};
+            if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+                return false;
+            }
+            const bool resolved = discovery::ResolveIpv4Host(name, addresses);
+            WSACleanup();
+            return resolved;
+        };
     }
 
     bool ResolveGroup() override {
