@@ -8,10 +8,12 @@
 // window's size at 144 DPI.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <list>
 #include <optional>
@@ -136,11 +138,15 @@ class FinderProcess : public ::testing::Test {
         }
     }
 
-    BackgroundProcess& StartFinder(std::vector<std::string> env = {}) {
+    // wrap: how the finder's command line is run (as it stands by default).
+    BackgroundProcess& StartFinder(
+        std::vector<std::string> env = {},
+        const std::function<std::vector<std::string>(std::vector<std::string>)>& wrap = {}) {
         ProcessOptions options;
         options.cwd = dir_.string();
         options.extraEnv = std::move(env);
-        finders_.emplace_back(testsupport::UnderWine({(dir_ / kFinderExe).string()}), options);
+        std::vector<std::string> argv = testsupport::UnderWine({(dir_ / kFinderExe).string()});
+        finders_.emplace_back(wrap ? wrap(std::move(argv)) : argv, options);
         return finders_.back();
     }
 
@@ -447,4 +453,35 @@ TEST_F(FinderProcess, RemembersTargetsAndFindsTheRoutedDevice) {
                        "----- send end-----"),
               std::string::npos)
         << log;
+}
+
+// A search target whose DNS server never answers: closing the window while
+// the name is looked up ends the finder as soon as closing an idle one does
+// (Wine itself takes about 2 s to end a dialog program), give or take 0.5 s.
+TEST_F(FinderProcess, CloseWhileANameIsLookedUpEndsAtOnce) {
+    const lantest::SilentDns dns(temp_.Path());
+    ASSERT_TRUE(dns.Ok());
+    const auto closeTime = [&](BackgroundProcess& finder) {
+        const auto closed = Clock::now();
+        EXPECT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+        EXPECT_TRUE(finder.Wait(20s).has_value());
+        return Clock::now() - closed;
+    };
+    BackgroundProcess& idle = StartFinder({"SL_SEARCH_LIMIT_MS=1000"});
+    ASSERT_TRUE(WaitWindow()) << idle.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s));
+    const auto idleClose = closeTime(idle);
+
+    testsupport::WriteFile(dir_ / "search.ini",
+                           std::string("[Search]\r\nTargets=") + lantest::kSilentName + "\r\n");
+    BackgroundProcess& resolving =
+        StartFinder({}, [&](std::vector<std::string> argv) { return dns.Wrap(argv); });
+    ASSERT_TRUE(WaitWindow()) << resolving.Errors();
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "検索中...\t0"; }, 10s));
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(Button(kRefresh), "検索中...\t0");
+    const auto resolvingClose = closeTime(resolving);
+    std::cout << "close: idle " << Ms(idleClose) << " ms, while resolving " << Ms(resolvingClose)
+              << " ms" << std::endl;
+    EXPECT_LT(resolvingClose, idleClose + 500ms);
 }
