@@ -289,5 +289,5 @@ unsigned SearchThreadProc(SearchHost* host) {
     InterruptibleNetwork net(MakeSystemNetwork(), host->StopSearchFlag());
     SearchRequest request;
     request.targets = host->SearchTargets();
-    return RunSearch(host, net, SearchLimitFromEnvironment(), plat::TextEncoding::Ansi, request);
+    return RunSearch(host, net, SearchLimitFromEnvironment(), kFinderAnswerEncoding, request);
 }

@@ -31,6 +31,11 @@ struct SearchSummary {
     std::vector<std::wstring> refused;
 };
 
+// How the finder reads the devices' names: code page 932, as devices send
+// them for the Japanese Windows finder, converted as a Japanese Windows
+// does, whatever the system's code page.
+inline constexpr plat::TextEncoding kFinderAnswerEncoding = plat::TextEncoding::WindowsCp932;
+
 // The worker's thread function; host is the window that started it. Always 0.
 unsigned SearchThreadProc(SearchHost* host);
 

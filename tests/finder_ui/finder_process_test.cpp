@@ -485,3 +485,48 @@ TEST_F(FinderProcess, CloseWhileANameIsLookedUpEndsAtOnce) {
               << " ms" << std::endl;
     EXPECT_LT(resolvingClose, idleClose + 500ms);
 }
+
+// Devices send their names in code page 932: the finder lists them right and
+// logs their answers' bytes as they came, whatever the system's code page
+// (Wine's follows the locale: ja_JP 932, en_US 1252, hi_IN 65001).
+TEST_F(FinderProcess, NamesReadAsCodePage932OnEveryCodePage) {
+    lantest::SimDevice dev1(lan_.dev1Ns, {"--name", "支店NAS", "--encoding", "sjis"}, temp_.Path(),
+                            "dev1");
+    lantest::SimDevice dev2(lan_.dev2Ns, {"--name", "ストレージ一号", "--encoding", "sjis"},
+                            temp_.Path(), "dev2");
+    ASSERT_TRUE(dev1.Ready() && dev2.Ready());
+    // Locales of the run's own; the finder's Japanese file name needs UTF-8.
+    const fs::path locales = temp_.Path() / "locales";
+    fs::create_directories(locales);
+    for (const char* locale : {"en_US", "hi_IN"}) {
+        const ProcessResult made =
+            RunProcess({"localedef", "-i", locale, "-f", "UTF-8",
+                        (locales / (std::string(locale) + ".UTF-8")).string()});
+        ASSERT_EQ(made.exitCode, 0) << locale << ": " << made.err;
+    }
+    const std::vector<std::string> rows = {"支店NAS\t" + lan_.dev1Addr,
+                                           "ストレージ一号\t" + lan_.dev2Addr};
+    for (const char* locale : {"ja_JP.UTF-8", "en_US.UTF-8", "hi_IN.UTF-8"}) {
+        fs::remove(dir_ / "slwintool.log");
+        std::vector<std::string> env{std::string("LC_ALL=") + locale};
+        if (std::string(locale) != "ja_JP.UTF-8") {  // the system's, as for every test
+            env.push_back("LOCPATH=" + locales.string());
+        }
+        BackgroundProcess& finder = StartFinder(env);
+        ASSERT_TRUE(WaitWindow()) << locale << finder.Errors();
+        ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s)) << locale;
+        std::vector<std::string> listed = Rows();
+        std::sort(listed.begin(), listed.end());
+        std::vector<std::string> expected = rows;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listed, expected) << locale;
+        ASSERT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+        EXPECT_TRUE(finder.Wait(20s).has_value()) << locale;
+        const std::string log = ReadFile(dir_ / "slwintool.log");
+        for (const lantest::SimDevice* sim : {&dev1, &dev2}) {
+            const auto answers = lantest::ParseAnswers(sim->Record());
+            ASSERT_FALSE(answers.empty()) << locale;
+            EXPECT_NE(log.find(answers.back().bytes), std::string::npos) << locale << "\n" << log;
+        }
+    }
+}

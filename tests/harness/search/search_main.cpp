@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     // As the finder's worker: the system's network, whose waits end at a stop.
     std::thread worker([&host, &request, &summary] {
         InterruptibleNetwork net(MakeSystemNetwork(), host.StopSearchFlag());
-        RunSearch(&host, net, SearchLimitFromEnvironment(), plat::TextEncoding::Ansi, request,
+        RunSearch(&host, net, SearchLimitFromEnvironment(), kFinderAnswerEncoding, request,
                   &summary);
     });
     if (stopAtMs >= 0) {
