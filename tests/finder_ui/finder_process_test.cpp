@@ -404,6 +404,8 @@ TEST_F(FinderProcess, RemembersTargetsAndFindsTheRoutedDevice) {
     BackgroundProcess& first = StartFinder({"SL_SEARCH_LIMIT_MS=4000"});
     ASSERT_TRUE(WaitWindow()) << first.Errors();
     ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s));
+    // The end's handler sets the text just after it enables the button.
+    WaitFor([&] { return Uictl({"text", "@finder", std::to_string(kList)}).out == notFound; }, 5s);
     EXPECT_EQ(Uictl({"text", "@finder", std::to_string(kList)}).out, notFound);
     Screenshot("finder_empty_list.png");
 
