@@ -105,6 +105,8 @@ std::wstring Decode(std::string_view bytes, TextEncoding encoding) {
     switch (encoding) {
         case TextEncoding::Cp932:
             return FromCp932(bytes);
+        case TextEncoding::WindowsCp932:
+            return FromWindowsCp932(bytes);
         case TextEncoding::Utf8:
             return FromUtf8(bytes);
         case TextEncoding::Ansi:

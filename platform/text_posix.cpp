@@ -38,4 +38,6 @@ std::wstring FromCp932(std::string_view bytes) {
     return out;
 }
 
+std::wstring FromWindowsCp932(std::string_view bytes) { return FromCp932(bytes); }
+
 }  // namespace plat

@@ -4,22 +4,35 @@
 
 namespace plat {
 
-std::wstring FromAnsi(std::string_view bytes) {
+namespace {
+
+constexpr UINT kCp932 = 932;
+
+std::wstring FromCodePage(UINT codePage, std::string_view bytes) {
     if (bytes.empty()) {
         return {};
     }
     const int count =
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(count > 0 ? count : 0), L'\0');
     if (count > 0) {
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(),
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(),
                             count);
     }
     return out;
 }
 
+}  // namespace
+
+std::wstring FromAnsi(std::string_view bytes) { return FromCodePage(CP_ACP, bytes); }
+
+std::wstring FromWindowsCp932(std::string_view bytes) {
+    // Every Windows has the code page; should one lack it, the system's own
+    // code page is what the finder always used.
+    return IsValidCodePage(kCp932) ? FromCodePage(kCp932, bytes) : FromAnsi(bytes);
+}
+
 std::wstring FromCp932(std::string_view bytes) {
-    constexpr UINT kCp932 = 932;
     // One character at a time, so that each byte that does not decode gives
     // exactly one U+FFFD (the system would put its own default character).
     std::wstring out;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "finder/cli/interruptible_network.h"
 #include "finder/discovery/discovery.h"
+#include "finder/discovery/interruptible_network.h"
 #include "finder/discovery/search_log.h"
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
@@ -32,9 +32,9 @@ constexpr wchar_t kUsage[] =
     L"{\"address\":...,\"name\":...,\"detail\":...} in UTF-8.\n"
     L"A TARGET is also probed directly, for devices on other networks (behind a\n"
     L"router, a VPN or an isolating Wi-Fi), which the multicast probe never reaches:\n"
-    L"an IPv4 address (192.168.20.5), a host name (nas.example.lan, resolved at\n"
-    L"the start) or a range from /22 to /32 (192.168.20.0/24, at most 1,024\n"
-    L"addresses, without the network and broadcast addresses).\n"
+    L"an IPv4 address (192.168.20.5), a host name (nas.example.lan, looked up\n"
+    L"beside the search, at most 5 s) or a range from /22 to /32 (192.168.20.0/24,\n"
+    L"at most 1,024 addresses, without the network and broadcast addresses).\n"
     L"  --json            JSON lines instead of the aligned list\n"
     L"  --encoding E      how device names are read: cp932 (default, as devices send\n"
     L"                    them for the Japanese Windows finder) or utf-8\n"

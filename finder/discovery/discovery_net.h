@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,6 +15,9 @@
 
 using SocketId = std::intptr_t;
 inline constexpr SocketId kInvalidSocket = -1;
+
+using HostResolver =
+    std::function<bool(const std::string& name, std::vector<std::uint32_t>& addresses)>;
 
 class INetwork {
   public:
@@ -28,12 +32,13 @@ class INetwork {
     // text cannot be made are left out. False when the list cannot be read.
     virtual bool ListUnicastAddresses(std::vector<std::string>& texts) = 0;
 
-    // The IPv4 addresses of a host name (host order), as the system's
-    // resolver gives them. False when the name does not resolve.
-    virtual bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) {
-        (void)name;
-        (void)addresses;
-        return false;
+    // How this network resolves a host name to its IPv4 addresses (host
+    // order, as the system's resolver gives them; false when the name does
+    // not resolve). Called on threads of their own, which a slow name may
+    // keep past the end of the search and of this network: the function
+    // must need nothing that this object owns. None by default.
+    virtual HostResolver NameResolver() {
+        return [](const std::string&, std::vector<std::uint32_t>&) { return false; };
     }
 
     // Whether the discovery group resolves to an IPv4 datagram endpoint.

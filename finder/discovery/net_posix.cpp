@@ -45,9 +45,7 @@ class PosixNetwork final : public INetwork {
         return true;
     }
 
-    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        return discovery::ResolveIpv4Host(name, addresses);
-    }
+    HostResolver NameResolver() override { return &discovery::ResolveIpv4Host; }
 
     bool ResolveGroup() override { return discovery::ResolveGroupProtocol().has_value(); }
 

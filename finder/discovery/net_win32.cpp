@@ -36,18 +36,25 @@ class WinsockNetwork final : public INetwork {
     }
 
     bool ListUnicastAddresses(std::vector<std::string>& texts) override {
-        ULONG size = 0;
-        if (GetAdaptersAddresses(AF_UNSPEC, 0, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW) {
-            return false;
-        }
-        // The list may grow between the two calls; ask again a few times.
-        std::vector<unsigned char> buffer;
+        // As the function's page recommends: a 15 KB buffer first, larger
+        // only when the list does not fit (it may grow between two calls).
+        // Only the unicast addresses are asked for. The entries hold 64-bit
+        // members, so the buffer is of such elements.
+        constexpr ULONG kFirstSize = 15 * 1024;
+        constexpr ULONG kFlags =
+            GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+        std::vector<ULONGLONG> buffer;
+        ULONG size = kFirstSize;
         ULONG result = ERROR_BUFFER_OVERFLOW;
         for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-            buffer.assign(size, 0);
+            buffer.assign((size + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG), 0);
+            size = static_cast<ULONG>(buffer.size() * sizeof(ULONGLONG));
             result =
-                GetAdaptersAddresses(AF_UNSPEC, 0, nullptr,
+                GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+        }
+        if (result == ERROR_NO_DATA) {
+            return true;  // read, and no adapter has an address
         }
         if (result != ERROR_SUCCESS) {
             return false;
@@ -67,8 +74,19 @@ class WinsockNetwork final : public INetwork {
         return true;
     }
 
-    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        return discovery::ResolveIpv4Host(name, addresses);
+    HostResolver NameResolver() override {
+        return [](const std::string& name, std::vector<std::uint32_t>& addresses) {
+            // A reference of its own to the socket layer: the search's
+            // WSACleanup may come while this lookup still runs, and the last
+            // WSACleanup of a process cancels every call still pending.
+            WSADATA data{};
+            if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+                return false;
+            }
+            const bool resolved = discovery::ResolveIpv4Host(name, addresses);
+            WSACleanup();
+            return resolved;
+        };
     }
 
     bool ResolveGroup() override {

@@ -31,6 +31,11 @@ struct SearchSummary {
     std::vector<std::wstring> refused;
 };
 
+// How the finder reads the devices' names: code page 932, as devices send
+// them for the Japanese Windows finder, converted as a Japanese Windows
+// does, whatever the system's code page.
+inline constexpr plat::TextEncoding kFinderAnswerEncoding = plat::TextEncoding::WindowsCp932;
+
 // The worker's thread function; host is the window that started it. Always 0.
 unsigned SearchThreadProc(SearchHost* host);
 
@@ -38,8 +43,12 @@ unsigned SearchThreadProc(SearchHost* host);
 // limit: how long after the probe the search ends at the latest; the cycle
 // then running is cut to the time left, and the search ends as after a
 // silent cycle. With search targets the bound counts from the last unicast
-// probe. answers: how the answers' bytes are read. summary, when given, is
-// filled before the first probe goes out.
+// probe. answers: how the answers' bytes are read. Host-name targets are
+// looked up beside the search, after the first probes: their addresses are
+// probed as they come, and a name not resolved within discovery::kNameWait
+// counts as not resolving. While names are being looked up, a silent cycle
+// does not end the search. summary, when given, is complete once RunSearch
+// returns.
 unsigned RunSearch(SearchHost* host, INetwork& net,
                    std::chrono::milliseconds limit = discovery::kSearchLimit,
                    plat::TextEncoding answers = plat::TextEncoding::Ansi,

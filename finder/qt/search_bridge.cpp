@@ -1,12 +1,16 @@
 #include "finder/qt/search_bridge.h"
 
+#include "finder/discovery/interruptible_network.h"
 #include "finder/discovery/search_worker.h"
 #include "finder/qt/device_text.h"
 
 SearchBridge::SearchBridge(NetworkFactory makeNetwork, QObject* parent)
     : QObject(parent), makeNetwork_(std::move(makeNetwork)) {
     if (!makeNetwork_) {
-        makeNetwork_ = [] { return MakeSystemNetwork(); };
+        // A closed window need not wait for the rest of a receive cycle.
+        makeNetwork_ = [this] {
+            return std::make_unique<InterruptibleNetwork>(MakeSystemNetwork(), m_bStopSearch);
+        };
     }
 }
 

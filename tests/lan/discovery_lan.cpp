@@ -1,5 +1,8 @@
 #include "tests/lan/discovery_lan.h"
 
+#include <gtest/gtest.h>
+
+#include <iostream>
 #include <sstream>
 
 using namespace testsupport;
@@ -93,6 +96,63 @@ SimDevice::SimDevice(const std::string& ns, std::vector<std::string> args,
 
 std::string SimDevice::Record() const { return ReadFile(record_); }
 
+SilentDns::SilentDns(const std::filesystem::path& dir)
+    : host_("sdns", {"1:198.18.53.53/16"}), conf_(dir / "resolv.conf") {
+    // Long waits, so that only the search's own limit ends a lookup.
+    WriteFile(conf_, "nameserver 198.18.53.53\noptions timeout:30 attempts:1\n");
+    ProcessOptions options;
+    options.input =
+        "table inet sl_silent_dns {\n"
+        "  chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport 53 drop; }\n"
+        "}\n";
+    const ProcessResult rule = RunProcess(InNamespace(host_.Ns(), {"nft", "-f", "-"}), options);
+    ok_ = host_.Ok() && rule.exitCode == 0;
+    if (rule.exitCode != 0) {
+        ADD_FAILURE() << "nft: " << rule.err;
+    }
+}
+
+std::vector<std::string> SilentDns::Wrap(const std::vector<std::string>& argv) const {
+    std::vector<std::string> wrapped{
+        "unshare",     "-m", "sh", "-c", "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+        conf_.string()};
+    wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+    return wrapped;
+}
+
+void CheckHangingName(const std::function<SearchOutput(const std::vector<std::string>&)>& run,
+                      const std::string& device) {
+    const SearchOutput plain = run({});
+    const FoundDevice* first = plain.Find(device);
+    ASSERT_NE(first, nullptr) << plain.raw << plain.errors;
+    const double plainMs = first->ms;
+    const struct {
+        long stopAtMs;  // -1: none
+        double endFrom, endTo;
+    } cases[] = {{-1, 4500, 6500}, {1500, 1500, 2000}};
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--target", kSilentName};
+        if (c.stopAtMs >= 0) {
+            args.insert(args.end(), {"--stop-at-ms", std::to_string(c.stopAtMs)});
+        }
+        const SearchOutput out = run(args);
+        const std::string where = "stop at " + std::to_string(c.stopAtMs) + "\n" + out.raw;
+        ASSERT_TRUE(out.started && out.ended) << where << out.errors;
+        const FoundDevice* found = out.Find(device);
+        ASSERT_NE(found, nullptr) << where;
+        std::cout << "hanging name: row after " << found->ms << " ms (" << plainMs
+                  << " ms without the name), stop at " << out.stopMs << " ms, end at " << out.endMs
+                  << " ms" << std::endl;
+        EXPECT_LT(found->ms, plainMs + 500) << where;
+        EXPECT_EQ(out.unresolved, std::vector<std::string>{kSilentName}) << where;
+        EXPECT_GE(out.endMs, c.endFrom) << where;
+        EXPECT_LE(out.endMs, c.endTo) << where;
+        if (c.stopAtMs >= 0) {
+            EXPECT_LT(out.endMs - out.stopMs, 500) << where;
+        }
+    }
+}
+
 const FoundDevice* SearchOutput::Find(const std::string& address) const {
     for (const FoundDevice& device : devices) {
         if (device.address == address) {
@@ -133,6 +193,10 @@ SearchOutput ParseSearchOutput(const std::string& text) {
             out.ended = true;
             out.endMs = std::stod(f[1]);
             out.tableSize = std::stoul(f[2]);
+        } else if (f[0] == "stop" && f.size() >= 2) {
+            out.stopMs = std::stod(f[1]);
+        } else if (f[0] == "unresolved" && f.size() >= 2) {
+            out.unresolved.push_back(f[1]);
         }
     }
     return out;

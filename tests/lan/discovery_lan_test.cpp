@@ -208,6 +208,31 @@ TEST_F(DiscoveryLan, NeverEndingAnswersEndAtTheBound) {
     EXPECT_EQ(log.substr(log.size() - 19), "----- res end-----\n");
 }
 
+// A host-name target whose DNS server never answers holds neither the
+// device's row nor the stop.
+TEST_F(DiscoveryLan, AHangingNameHoldsNothing) {
+    Host search("dls8", {"1:198.18.68.1/16"});
+    Host device("dld8", {"1:198.18.68.101/16"});
+    const SilentDns dns(dir_.Path());
+    ASSERT_TRUE(search.Ok() && device.Ok() && dns.Ok());
+    SimDevice sim(device.Ns(), {"--max-delay-ms", "0", "--name", "Near"}, dir_.Path(), "near");
+    ASSERT_TRUE(sim.Ready());
+    CheckHangingName(
+        [&](const std::vector<std::string>& args) {
+            std::vector<std::string> argv{testsupport::ToolPath("sl_search").string()};
+            argv.insert(argv.end(), args.begin(), args.end());
+            testsupport::ProcessOptions options;
+            options.cwd = dir_.Path().string();
+            options.timeout = std::chrono::seconds(60);
+            const auto result = testsupport::RunProcess(
+                testsupport::InNamespace(search.Ns(), dns.Wrap(argv)), options);
+            SearchOutput out = ParseSearchOutput(result.out);
+            out.errors = result.err;
+            return out;
+        },
+        "198.18.68.101");
+}
+
 TEST_F(DiscoveryLan, SixtyDevicesBehindOneHostAreAllFound) {
     Host search("dls6", {"1:198.18.65.1/16"});
     Host device("dld6", {"1:198.18.66.1/16"});

@@ -131,4 +131,27 @@ TEST_F(DiscoveryWine, SearchFromBothAddressesFindsEveryDeviceByTheRules) {
     EXPECT_TRUE(log.rfind(head1, 0) == 0 || log.rfind(head2, 0) == 0) << log.substr(0, 200);
 }
 
+// Under Wine too: its resolver runs in the program's own process, which
+// reads the silent server's resolv.conf; its sockets are the pc's.
+TEST_F(DiscoveryWine, AHangingNameHoldsNothing) {
+    Host device("dwh", {"1:198.18.70.111/16"});
+    const SilentDns dns(dir_.Path());
+    ASSERT_TRUE(device.Ok() && dns.Ok());
+    SimDevice sim(device.Ns(), {"--max-delay-ms", "0", "--name", "Near"}, dir_.Path(), "near");
+    ASSERT_TRUE(sim.Ready());
+    CheckHangingName(
+        [&](const std::vector<std::string>& args) {
+            std::vector<std::string> argv{WindowsToolPath("sl_search.exe").string()};
+            argv.insert(argv.end(), args.begin(), args.end());
+            ProcessOptions options;
+            options.cwd = dir_.Path().string();
+            options.timeout = std::chrono::seconds(60);
+            const ProcessResult result = RunProcess(dns.Wrap(UnderWine(argv)), options);
+            SearchOutput out = ParseSearchOutput(result.out);
+            out.errors = result.err;
+            return out;
+        },
+        "198.18.70.111");
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "tests/lan/discovery_lan.h"
 #include "tests/support/wine_programs.h"
@@ -172,6 +173,47 @@ TEST_F(SlfindLan, CtrlCEndsTheSearchAtOnce) {
     const auto lines = Lines(slfind.Output());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "198.18.93.101    Once");
+}
+
+// A name whose DNS server never answers: the device's row comes at once; the
+// name is reported after about 5 s; Ctrl+C while it is looked up ends slfind
+// at once.
+TEST_F(SlfindLan, AHangingNameHoldsNeitherTheRowsNorCtrlC) {
+    Host search("sfs5", {"1:198.18.96.1/16"});
+    Host device("sfd5", {"1:198.18.96.101/16"});
+    const SilentDns dns(dir_.Path());
+    ASSERT_TRUE(search.Ok() && device.Ok() && dns.Ok());
+    SimDevice sim(device.Ns(), {"--name", "Near", "--max-delay-ms", "0"}, dir_.Path(), "near");
+    ASSERT_TRUE(sim.Ready());
+    const std::vector<std::string> argv =
+        InNamespace(search.Ns(), dns.Wrap({SL_SLFIND_PATH, "--json", kSilentName}));
+    const std::string row = R"({"address":"198.18.96.101","name":"Near","detail":"1.0.0"})";
+    for (const bool interrupt : {false, true}) {
+        const auto began = Clock::now();
+        BackgroundProcess slfind(argv);
+        ASSERT_TRUE(WaitFor([&] { return !Lines(slfind.Output()).empty(); }, milliseconds(3000)))
+            << slfind.Output() << slfind.Errors();
+        EXPECT_LT(Clock::now() - began, milliseconds(1500));
+        if (interrupt) {
+            std::this_thread::sleep_for(milliseconds(1500));
+            ASSERT_EQ(kill(slfind.Pid(), SIGINT), 0);
+        }
+        const auto asked = Clock::now();
+        const auto code = slfind.Wait(milliseconds(10000));
+        ASSERT_TRUE(code.has_value());
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - began);
+        EXPECT_EQ(Lines(slfind.Output()), std::vector<std::string>{row});
+        if (interrupt) {
+            EXPECT_EQ(*code, 130);
+            EXPECT_LT(Clock::now() - asked, milliseconds(500));
+        } else {
+            EXPECT_EQ(*code, 0) << slfind.Errors();
+            EXPECT_EQ(slfind.Errors(), std::string("slfind: '") + kSilentName +
+                                           "' did not resolve to an IPv4 address; skipped\n");
+            EXPECT_GE(took.count(), 4500);
+            EXPECT_LT(took.count(), 7000);
+        }
+    }
 }
 
 // A device that never stops answering: slfind ends at the search's bound

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,7 +36,13 @@ class FakeNetwork : public INetwork {
     bool listOk = true;
     std::vector<std::string> unicast;  // as the adapters report them
     bool resolveOk = true;
-    std::map<std::string, std::vector<std::uint32_t>> hosts;  // what ResolveHost finds
+    std::map<std::string, std::vector<std::uint32_t>> hosts;  // what the lookups find
+    // Names whose lookup answers only when the network goes, as with a DNS
+    // server that never answers.
+    std::set<std::string> hanging;
+    // Each wait first waits (really, at most 5 s) until this many lookups
+    // have answered, so that the script does not race the lookups' threads.
+    int expectAnswers = 0;
     std::set<int> failOpen;  // 0-based numbers of OpenUdpSocket calls that fail
     // arrivals[c]: datagrams (socket index, datagram) delivered before wait c.
     std::vector<std::vector<std::pair<std::size_t, FakeDatagram>>> arrivals;
@@ -68,13 +77,29 @@ class FakeNetwork : public INetwork {
 
     bool ResolveGroup() override { return resolveOk; }
 
-    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        const auto it = hosts.find(name);
-        if (it == hosts.end()) {
-            return false;
-        }
-        addresses = it->second;
-        return true;
+    ~FakeNetwork() override {
+        const std::lock_guard guard(lookups_->lock);
+        lookups_->released = true;
+        lookups_->changed.notify_all();
+    }
+
+    HostResolver NameResolver() override {
+        lookups_->hosts = hosts;
+        lookups_->hanging = hanging;
+        return [lookups = lookups_](const std::string& name, std::vector<std::uint32_t>& out) {
+            std::unique_lock guard(lookups->lock);
+            if (lookups->hanging.count(name) != 0) {
+                lookups->changed.wait(guard, [&] { return lookups->released; });
+                return false;
+            }
+            const auto it = lookups->hosts.find(name);
+            if (it != lookups->hosts.end()) {
+                out = it->second;
+            }
+            ++lookups->answered;
+            lookups->changed.notify_all();
+            return it != lookups->hosts.end();
+        };
     }
 
     SocketId OpenUdpSocket() override {
@@ -103,6 +128,11 @@ class FakeNetwork : public INetwork {
 
     void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds timeout,
                       std::vector<bool>& ready) override {
+        {
+            std::unique_lock guard(lookups_->lock);
+            lookups_->changed.wait_for(guard, std::chrono::seconds(5),
+                                       [&] { return lookups_->answered >= expectAnswers; });
+        }
         const int wait = waits++;
         watched.emplace_back(sockets.begin(), sockets.end());
         timeouts.push_back(timeout);
@@ -157,6 +187,17 @@ class FakeNetwork : public INetwork {
     // The socket of local address i (made by the i-th open).
     static SocketId SocketAt(std::size_t index) { return 100 + static_cast<SocketId>(index); }
 
+    // What the lookups' threads share with the network; theirs as long as
+    // they run.
+    struct Lookups {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::map<std::string, std::vector<std::uint32_t>> hosts;
+        std::set<std::string> hanging;
+        int answered = 0;
+        bool released = false;
+    };
+    std::shared_ptr<Lookups> lookups_ = std::make_shared<Lookups>();
     int opens_ = 0;
     std::map<SocketId, std::deque<FakeDatagram>> queues_;
 };

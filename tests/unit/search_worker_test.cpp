@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "finder/discovery/discovery.h"
+#include "finder/discovery/name_lookups.h"
 #include "finder/discovery/search_log.h"
 #include "platform/text.h"
 #include "tests/unit/fake_network.h"
@@ -405,6 +406,7 @@ TEST_F(SearchWorkerTest, TargetsAreProbedByUnicastOnceEach) {
     FakeNetwork net;
     net.unicast = {"198.18.0.1"};
     net.hosts = {{"nas.lan", {0x0A4D0101, 0x0A4D0102}}, {"lo.lan", {0x7F000001}}};
+    net.expectAnswers = 3;  // missing.lan answers too: not found
     // The answer comes to the unicast socket (the second one made).
     net.arrivals = {{{1, {"10.77.1.1", Answer("Far")}}}};
     RecordingHost host;
@@ -443,6 +445,39 @@ TEST_F(SearchWorkerTest, TargetsAreProbedByUnicastOnceEach) {
                        nl + "----- send end-----"),
               std::string::npos)
         << log;
+}
+
+// A name whose lookup never answers: the probe and the device's notice come
+// at once; the name counts as not resolving after 5 s (the search then ends,
+// its silence having begun with the answer), or the stop ends the search at
+// the next look, while the lookup still hangs.
+TEST_F(SearchWorkerTest, AHangingNameNeverHoldsTheSearch) {
+    struct Case {
+        int stopAtWait;  // -1: no stop
+        std::chrono::milliseconds endsAt;
+    };
+    for (const Case c : {Case{-1, discovery::kNameWait}, Case{3, std::chrono::milliseconds(150)}}) {
+        FakeNetwork net;
+        net.unicast = {"198.18.0.1"};
+        net.hanging = {"dead.lan"};
+        net.arrivals = {{{0, {"198.18.1.1", Answer("Near")}}}};
+        RecordingHost host;
+        net.onWait = [&](int wait) {
+            if (wait == c.stopAtWait) host.StopSearchFlag().store(1);
+        };
+        SearchRequest request;
+        request.targets = {L"dead.lan"};
+        SearchSummary summary;
+        RunSearch(&host, net, discovery::kSearchLimit, plat::TextEncoding::Ansi, request, &summary);
+
+        ASSERT_EQ(net.sends.size(), 1u) << c.stopAtWait;  // the multicast probe
+        EXPECT_EQ(net.sends[0].at, std::chrono::milliseconds(0));
+        EXPECT_EQ(host.notices,
+                  (std::vector<Notice>{{"start"}, {"device", L"198.18.1.1", 0, L"Near"}, {"end"}}));
+        EXPECT_EQ(net.clock, c.endsAt) << c.stopAtWait;
+        EXPECT_EQ(summary.unresolved, std::vector<std::wstring>{L"dead.lan"});
+        EXPECT_EQ(net.closed.size(), 2u);
+    }
 }
 
 // 300 probes at no more than one a millisecond; the silent cycles while they

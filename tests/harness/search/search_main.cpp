@@ -3,9 +3,11 @@
 //   start  <ms>  <wall-clock ms since the epoch>
 //   device <ms>  <index> <address> <name> <detail>
 //   end    <ms>  <devices in the table>
+//   unresolved <name>            (once per name that did not resolve)
 // <ms> counts from just before the worker starts.
 //
 // Options: --stop-after N   ask the worker to stop once N devices were reported
+//          --stop-at-ms N   ask the worker to stop N ms after it started
 //          --log PATH       append the search's trace there (default: slwintool.log)
 //          --target T       also probe T by unicast (address, host name or range)
 //          --no-multicast   the unicast probes only
@@ -23,6 +25,7 @@
 #include <io.h>
 #endif
 
+#include "finder/discovery/interruptible_network.h"
 #include "finder/discovery/search_log.h"
 #include "finder/discovery/search_worker.h"
 #include "platform/text.h"
@@ -59,6 +62,16 @@ class DriverHost final : public SearchHost {
         changed_.notify_all();
     }
 
+    // Asks for the stop at that time after the start, unless the search
+    // ended before.
+    void StopAt(std::chrono::milliseconds after) {
+        std::unique_lock lock(lock_);
+        if (!changed_.wait_until(lock, begin_ + after, [this] { return ended_; })) {
+            m_bStopSearch.store(1);
+            Print("stop\t" + Elapsed());
+        }
+    }
+
     void WaitForEnd() {
         std::unique_lock lock(lock_);
         changed_.wait(lock, [this] { return ended_; });
@@ -84,12 +97,15 @@ class DriverHost final : public SearchHost {
         return out;
     }
 
+  public:
+    // One write per line: the stop is printed from another thread.
     static void Print(const std::string& line) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
+        const std::string whole = line + "\n";
+        std::fwrite(whole.data(), 1, whole.size(), stdout);
         std::fflush(stdout);
     }
 
+  private:
     const Clock::time_point begin_ = Clock::now();
     const long stopAfter_;
     std::mutex lock_;
@@ -105,10 +121,13 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     long stopAfter = 0;
+    long stopAtMs = -1;
     SearchRequest request;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--stop-after") == 0 && i + 1 < argc) {
             stopAfter = std::strtol(argv[++i], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--stop-at-ms") == 0 && i + 1 < argc) {
+            stopAtMs = std::strtol(argv[++i], nullptr, 10);
         } else if (std::strcmp(argv[i], "--log") == 0 && i + 1 < argc) {
             SetLogFilePath(plat::FromUtf8(argv[++i]));
         } else if (std::strcmp(argv[i], "--target") == 0 && i + 1 < argc) {
@@ -117,18 +136,27 @@ int main(int argc, char** argv) {
             request.multicast = false;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--stop-after N] [--log PATH] [--target T]... "
+                         "usage: %s [--stop-after N] [--stop-at-ms N] [--log PATH] [--target T]... "
                          "[--no-multicast]\n",
                          argv[0]);
             return 2;
         }
     }
     DriverHost host(stopAfter);
-    std::thread worker([&host, &request] {
-        const auto net = MakeSystemNetwork();
-        RunSearch(&host, *net, SearchLimitFromEnvironment(), plat::TextEncoding::Ansi, request);
+    SearchSummary summary;
+    // As the finder's worker: the system's network, whose waits end at a stop.
+    std::thread worker([&host, &request, &summary] {
+        InterruptibleNetwork net(MakeSystemNetwork(), host.StopSearchFlag());
+        RunSearch(&host, net, SearchLimitFromEnvironment(), kFinderAnswerEncoding, request,
+                  &summary);
     });
+    if (stopAtMs >= 0) {
+        host.StopAt(std::chrono::milliseconds(stopAtMs));
+    }
     host.WaitForEnd();
     worker.join();
+    for (const std::wstring& name : summary.unresolved) {
+        DriverHost::Print("unresolved\t" + plat::ToUtf8(name));
+    }
     return 0;
 }

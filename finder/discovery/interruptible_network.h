@@ -1,5 +1,5 @@
-// The system's network for a console search: its waits end early once the
-// user has interrupted, so Ctrl+C need not wait for the rest of a 3-s cycle.
+// A network whose waits end early once a stop is asked for, so that a stop
+// (a closed window, Ctrl+C) need not wait for the rest of a 3-s cycle.
 #pragma once
 
 #include <atomic>
@@ -18,9 +18,7 @@ class InterruptibleNetwork final : public INetwork {
     bool ListUnicastAddresses(std::vector<std::string>& texts) override {
         return inner_->ListUnicastAddresses(texts);
     }
-    bool ResolveHost(const std::string& name, std::vector<std::uint32_t>& addresses) override {
-        return inner_->ResolveHost(name, addresses);
-    }
+    HostResolver NameResolver() override { return inner_->NameResolver(); }
     bool ResolveGroup() override { return inner_->ResolveGroup(); }
     SocketId OpenUdpSocket() override { return inner_->OpenUdpSocket(); }
     bool Bind(SocketId socket, std::uint32_t address, std::uint16_t port) override {
@@ -37,8 +35,8 @@ class InterruptibleNetwork final : public INetwork {
     void Close(SocketId socket) override { inner_->Close(socket); }
     std::chrono::steady_clock::time_point Now() override { return inner_->Now(); }
 
-    // The wait in slices of at most 100 ms; after an interrupt it reports
-    // nothing ready, which ends the search as a silent cycle does.
+    // The wait in slices of at most 100 ms; after a stop it reports nothing
+    // ready, which ends the search as a silent cycle does.
     void WaitReadable(std::span<const SocketId> sockets, std::chrono::milliseconds timeout,
                       std::vector<bool>& ready) override {
         constexpr std::chrono::milliseconds kSlice{100};
