@@ -19,7 +19,7 @@ struct WakeColumn {
     int width;
 };
 constexpr WakeColumn kWakeColumns[] = {
-    {L"名前", 120}, {L"IP アドレス", 95}, {L"MAC アドレス", 120}, {L"最終確認", 115}};
+    {L"名前", 120}, {L"IP アドレス", 95}, {L"MAC アドレス", 120}, {L"最終確認", 140}};
 
 constexpr wchar_t kWokenText[] = L"起動の合図を送りました。しばらくしてから自動で検索します。";
 constexpr wchar_t kNotSentText[] =
