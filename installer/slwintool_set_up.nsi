@@ -245,7 +245,7 @@ Section "Install"
   File "${PROGRAMS}/${FINDER_EXE}"
   File "${PROGRAMS}/${UPDATER_EXE}"
   File "${PROGRAMS}/${QUENLOW_EXE}"
-  ; profile.ini, search.ini and url.ini are the user's: never written over. A url.ini
+  ; profile.ini, search.ini, devices.ini and url.ini are the user's: never written over. A url.ini
   ; of /UPDATESITE= is only made where none exists.
   ${If} $UpdateSite != ""
   ${AndIfNot} ${FileExists} "$INSTDIR\url.ini"
@@ -369,8 +369,8 @@ Section "Uninstall"
   Delete "${SHORTCUT}"
   !insertmacro DeleteFirewallRule
   DeleteRegKey HKLM "${UNINST_KEY}"
-  ; Kept: profile.ini, search.ini, url.ini, slwintool.log and a downloaded installer
-  ; with the latestversion.ini kept beside it.
+  ; Kept: profile.ini, search.ini, devices.ini, url.ini, slwintool.log and a
+  ; downloaded installer with the latestversion.ini kept beside it.
   ; The folder goes only when nothing else is left in it.
   Delete "$INSTDIR\${UNINSTALLER}"
   SetOutPath "$TEMP"

@@ -7,7 +7,8 @@
 # finder under Wine on a virtual display (with a remembered search target in
 # its search.ini naming a device behind the LAN's router, which the multicast
 # probe never reaches), prints the devices it lists and the
-# update state its Updater leaves, saves a screenshot of its window, and
+# update state its Updater leaves, saves a screenshot of its window, puts one
+# device to sleep and wakes it with the finder's 機器を起動..., and
 # takes everything down again. Nothing is sent on the machine's own network.
 #
 #   bash tools/run.sh                     (screenshot: out/screenshots/run.png)
@@ -67,11 +68,12 @@ stop_peers() {
 trap 'stop_peers; world_down' EXIT
 start_device() {
   local ns=$1; shift
-  ip netns exec "$ns" "$tools_bin/sl_simdevice" --time-limit 300 --encoding sjis "$@" \
+  ip netns exec "$ns" "$tools_bin/sl_simdevice" --time-limit 600 --encoding sjis "$@" \
     >>"$SL_WORLD_DIR/devices.log" 2>&1 &
   peers+=($!)
 }
-start_device "$SL_NS_DEV1" --name "ストレージ一号" --max-delay-ms 800
+start_device "$SL_NS_DEV1" --name "ストレージ一号" --max-delay-ms 800 --record "$SL_WORLD_DIR/dev1.jsonl"
+sleeper=${peers[-1]}
 start_device "$SL_NS_DEV2" --name "経理部NAS" --max-delay-ms 800
 start_device "$SL_RUN-shelf" --name "バックアップ{i}" --max-delay-ms 800
 # Behind the router: found only through a search target.
@@ -115,18 +117,26 @@ finder=$!
 uictl wait @finder 30000 >/dev/null || die "the finder's window did not open"
 
 # The search ends 3 s after the last answer: wait until 更新 is back.
-for _ in $(seq 60); do
-  state=$(uictl button @finder 1001)
-  [ "$state" = "$(printf '更新\t1')" ] && break
-  sleep 0.5
-done
+wait_search_end() {
+  local _ state
+  for _ in $(seq 60); do
+    state=$(uictl button @finder 1001)
+    [ "$state" = "$(printf '更新\t1')" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+list_rows() {
+  printf '  %-16s %s\n' "IP Address" "Name"
+  uictl rows @finder | while IFS=$'\t' read -r name address; do
+    printf '  %-16s %s\n' "$address" "$name"
+  done
+}
+wait_search_end
 
 echo
 echo "Devices the finder lists:"
-printf '  %-16s %s\n' "IP Address" "Name"
-uictl rows @finder | while IFS=$'\t' read -r name address; do
-  printf '  %-16s %s\n' "$address" "$name"
-done
+list_rows
 echo
 echo "The same search with slfind --json $SL_DEV3_NAME, natively:"
 in_pc "$root/dist/linux/slfind" --json "$SL_DEV3_NAME" | sed 's/^/  /'
@@ -152,6 +162,45 @@ if cmp -s "$install/slwintool_set_up.exe" "$site_tree/$search_path/1.0.0.1/slwin
   echo "The Updater downloaded slwintool_set_up.exe ($(stat -c %s "$install/slwintool_set_up.exe") bytes):"
   echo "the setup program of 1.0.0.1, kept after checking the version file's signature"
   echo "and the SHA-256 it signs; the finder offers it at its next start."
+fi
+
+# A device goes to sleep: it answers nothing until a magic packet naming its
+# hardware address wakes it. The finder remembered it (devices.ini) with the
+# MAC its neighbour table had.
+echo
+say "putting ストレージ一号 ($SL_DEV1_ADDR) to sleep and searching again"
+echo "remembered devices ($install/devices.ini):"
+sed 's/\r$//' "$install/devices.ini" 2>/dev/null | grep -E '^(Address|Name|MAC)=' | paste - - - |
+  sed 's/^/  /'
+kill -USR1 "$sleeper"
+uictl click @finder 1001 >/dev/null
+sleep 1
+wait_search_end
+list_rows
+echo
+say "waking it with 機器を起動... (the dialog offers the remembered devices the list does not show)"
+uictl command @finder 32775 >/dev/null
+if uictl wait 機器の起動 10000 >/dev/null; then
+  in_pc import -window root "$screenshot_dir/run_wake.png" 2>/dev/null &&
+    echo "Screenshot of the wake dialog: $screenshot_dir/run_wake.png"
+  uictl click 機器の起動 1021 >/dev/null
+  for _ in $(seq 20); do
+    grep -q '"event":"wake","t_ms"' "$SL_WORLD_DIR/dev1.jsonl" 2>/dev/null && break
+    sleep 0.25
+  done
+  sleep 0.5  # the two later rounds, 100 ms apart
+  grep '"event":"magic"' "$SL_WORLD_DIR/dev1.jsonl" |
+    sed -E 's/.*"src":"([^"]*)","dst":"([^"]*)".*"match":(true|false).*/  magic packet from \1 to \2 (names the device: \3)/'
+  uictl click 機器の起動 2 >/dev/null
+  echo "the finder searches again by itself 20 s later (a device's network takes about as long):"
+  for _ in $(seq 90); do
+    uictl rows @finder | grep -q "$SL_DEV1_ADDR" && break
+    sleep 0.5
+  done
+  wait_search_end
+  list_rows
+else
+  echo "run.sh: the wake dialog did not open" >&2
 fi
 
 uictl close @finder >/dev/null

@@ -52,8 +52,12 @@ for preset in "${presets[@]}"; do
 done
 mark build "$t"
 
-mcast_count() { awk '/^IpExt:/{if(!h){for(i=1;i<=NF;i++)if($i=="OutMcastPkts")c=i;h=1}else print $c}' /proc/net/netstat; }
+ipext_count() { awk -v k="$1" '/^IpExt:/{if(!h){for(i=1;i<=NF;i++)if($i==k)c=i;h=1}else print $c}' /proc/net/netstat; }
+mcast_count() { ipext_count OutMcastPkts; }
+# Wake-on-LAN tests broadcast: those packets must stay in the LAN too.
+bcast_count() { ipext_count OutBcastPkts; }
 mcast_before=$(mcast_count)
+bcast_before=$(bcast_count)
 
 t=$(date +%s); say "test LAN, display, Wine"
 world_up
@@ -103,6 +107,11 @@ mcast_after=$(mcast_count)
 if [ -n "$mcast_before" ] && [ "$mcast_after" -gt "$mcast_before" ]; then
   echo "test.sh: the machine's own namespace sent $((mcast_after - mcast_before)) IPv4 multicast packet(s) during the run"
   failed+=("network safety")
+fi
+bcast_after=$(bcast_count)
+if [ -n "$bcast_before" ] && [ "$bcast_after" -gt "$bcast_before" ]; then
+  echo "test.sh: the machine's own namespace sent $((bcast_after - bcast_before)) IPv4 broadcast packet(s) during the run"
+  failed+=("network safety (broadcast)")
 fi
 
 say "times"

@@ -14,10 +14,14 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "finder/devices/wake.h"
+#include "finder/devices/wake_dialog_logic.h"
+#include "finder/discovery/discovery.h"
 #include "finder/discovery/search_targets.h"
 #include "finder/qt/device_text.h"
 #include "finder/qt/targets_dialog.h"
@@ -132,6 +136,13 @@ FinderWindow::FinderWindow(UrlOpener openUrl, SearchBridge::NetworkFactory makeN
             Qt::QueuedConnection);
     connect(bridge_, &SearchBridge::searchEnded, this, &FinderWindow::OnSearchEnded,
             Qt::QueuedConnection);
+    connect(bridge_, &SearchBridge::deviceAnswered, this, &FinderWindow::OnDeviceAnswered,
+            Qt::QueuedConnection);
+    waker_ = [](const devices::MacAddress& mac, std::optional<std::uint32_t> address) {
+        const auto net = devices::MakeSystemWakeNetwork();
+        return devices::Wake(*net, mac, address, std::nullopt) > 0;
+    };
+    macLookup_ = &devices::NeighbourMac;
 }
 
 FinderWindow::~FinderWindow() { bridge_->StopAndWait(); }
@@ -146,6 +157,10 @@ QString FinderWindow::AboutText() {
 }
 
 void FinderWindow::StartSearch() {
+    if (!rememberedLoaded_) {
+        remembered_ = finder_qt::LoadRemembered(targetsFile_);
+        rememberedLoaded_ = true;
+    }
     if (!bridge_->Running()) {
         std::vector<std::wstring> targets;
         for (const QString& target : LoadTargets()) {
@@ -266,6 +281,10 @@ void FinderWindow::OnSearchEnded() {
         settings_->setEnabled(true);
         settingsEnabled_ = true;
     }
+    if (rememberedChanged_) {
+        finder_qt::SaveRemembered(targetsFile_, remembered_);
+        rememberedChanged_ = false;
+    }
     emit searchFinished();
 }
 
@@ -286,6 +305,7 @@ QMenu* FinderWindow::BuildContextMenu() {
     }
     menu->addSeparator();
     menu->addAction(tr("検索先を指定..."), this, &FinderWindow::ShowTargetsDialog);
+    menu->addAction(tr("機器を起動..."), this, &FinderWindow::ShowWakeDialog);
     return menu;
 }
 
@@ -326,6 +346,44 @@ void FinderWindow::ShowTargetsDialog() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &TargetsDialog::targetAdded, this, &FinderWindow::StartSearch);
     dialog->open();
+}
+
+void FinderWindow::OnDeviceAnswered(const QString& address, const QString& name,
+                                    const QString& detail) {
+    // Right after the answer the neighbour table holds the device's hardware
+    // address, unless a router stands between.
+    const std::uint32_t number = discovery::ParseIpv4(address.toStdString());
+    const auto mac = macLookup_ && number != 0xFFFFFFFFu ? macLookup_(number) : std::nullopt;
+    devices::Remember(remembered_, address.toStdWString(), name.toStdWString(),
+                      detail.toStdWString(), mac, devices::NowUtc());
+    rememberedChanged_ = true;
+}
+
+void FinderWindow::ShowWakeDialog() {
+    if (!rememberedLoaded_) {
+        remembered_ = finder_qt::LoadRemembered(targetsFile_);
+        rememberedLoaded_ = true;
+    }
+    std::vector<std::wstring> listed;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        listed.push_back(list_->topLevelItem(row)->text(1).toStdWString());
+    }
+    auto* dialog = new WakeDialog(devices::DevicesNotListed(remembered_, listed), waker_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &WakeDialog::woken, this, [this] {
+        QTimer::singleShot(static_cast<int>(devices::WakeSearchDelay().count()), this,
+                           &FinderWindow::SearchAfterWake);
+    });
+    dialog->open();
+}
+
+void FinderWindow::SearchAfterWake() {
+    // A search still running tries again in a second.
+    if (bridge_->Running()) {
+        QTimer::singleShot(1000, this, &FinderWindow::SearchAfterWake);
+    } else {
+        StartSearch();
+    }
 }
 
 void FinderWindow::OpenFromCommand() { OpenDevicePage(finder::PageTrigger::Command); }

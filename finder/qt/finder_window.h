@@ -7,7 +7,9 @@
 #include <QWidget>
 #include <functional>
 
+#include "finder/devices/remembered_devices.h"
 #include "finder/qt/search_bridge.h"
+#include "finder/qt/wake_dialog.h"
 #include "finder/ui/dialog_logic.h"
 
 class QLabel;
@@ -47,6 +49,11 @@ class FinderWindow final : public QWidget {
     void SetTargetsFile(const QString& path) { targetsFile_ = path; }
     QStringList LoadTargets() const;
     bool SaveTargets(const QStringList& targets) const;
+    // The remembered devices live in the same file. Test seams: how a wake
+    // is sent and how a device's hardware address is looked up.
+    using MacLookup = std::function<std::optional<devices::MacAddress>(std::uint32_t address)>;
+    void SetWaker(WakeDialog::Waker waker) { waker_ = std::move(waker); }
+    void SetMacLookup(MacLookup lookup) { macLookup_ = std::move(lookup); }
 
   public slots:
     void StartSearch();
@@ -61,6 +68,9 @@ class FinderWindow final : public QWidget {
     void CopyAddress();
     // 検索先を指定...: opens the targets dialog (window-modal, not waited for).
     void ShowTargetsDialog();
+    // 機器を起動...: the wake dialog (window-modal, not waited for); after a
+    // wake a search follows by itself.
+    void ShowWakeDialog();
 
   signals:
     void rowAdded(int row, const QString& name, const QString& address);
@@ -74,6 +84,8 @@ class FinderWindow final : public QWidget {
     void OnSearchStarted();
     void OnDeviceFound(const QString& name, const QString& address, int index);
     void OnSearchEnded();
+    void OnDeviceAnswered(const QString& address, const QString& name, const QString& detail);
+    void SearchAfterWake();
     void OnSelectionChanged();
     void OnListContextMenu(const QPoint& at);
     void OpenDevicePage(finder::PageTrigger trigger);
@@ -93,4 +105,9 @@ class FinderWindow final : public QWidget {
     bool searching_ = false;
     bool settingsEnabled_ = false;
     bool shownOnce_ = false;
+    WakeDialog::Waker waker_;
+    MacLookup macLookup_;
+    std::vector<devices::RememberedDevice> remembered_;
+    bool rememberedLoaded_ = false;
+    bool rememberedChanged_ = false;
 };

@@ -55,6 +55,9 @@ void SearchBridge::NotifySearchStart() {
 void SearchBridge::NotifyDeviceFound(const DeviceInfo& device, std::intptr_t index) {
     emit deviceFound(finder_qt::ToQString(device.strName), finder_qt::ToQString(device.strAddress),
                      static_cast<int>(index));
+    emit deviceAnswered(finder_qt::ToQString(device.strAddress),
+                        finder_qt::ToQString(device.strName),
+                        finder_qt::ToQString(device.strDetail));
 }
 
 void SearchBridge::NotifySearchEnd() {

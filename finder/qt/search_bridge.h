@@ -40,6 +40,8 @@ class SearchBridge final : public QObject, public SearchHost {
     void searchStarted();
     // index counts the devices reported before it in this search.
     void deviceFound(const QString& name, const QString& address, int index);
+    // The same device with its detail text, for the remembered devices.
+    void deviceAnswered(const QString& address, const QString& name, const QString& detail);
     void searchEnded();
 
   private:

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "finder/devices/remembered_devices.h"
+#include "finder/devices/wake.h"
 #include "finder/discovery/search_host.h"
 #include "finder/ui/search_messages.h"
 #include "platform/win32/dialog.h"
@@ -42,6 +44,15 @@ class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
     void SetFolderOpener(FolderOpener opener) { m_fnOpenFolder = std::move(opener); }
     // "search.ini"; by default beside the program (and its "profile.ini").
     void SetTargetsFile(std::wstring path) { m_strTargetsFile = std::move(path); }
+    // "devices.ini", beside "profile.ini" by default.
+    void SetDevicesFile(std::wstring path) { m_strDevicesFile = std::move(path); }
+    // Sends a wake (the system's by default); the hardware address of a
+    // device that answered (the neighbour table's by default).
+    using Waker =
+        std::function<bool(const devices::MacAddress& mac, std::optional<std::uint32_t> address)>;
+    using MacLookup = std::function<std::optional<devices::MacAddress>(std::uint32_t address)>;
+    void SetWaker(Waker waker) { m_fnWake = std::move(waker); }
+    void SetMacLookup(MacLookup lookup) { m_fnMacLookup = std::move(lookup); }
 
     // SearchHost, called on the worker thread.
     void NotifySearchStart() override;
@@ -83,6 +94,10 @@ class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
     win::HandlerResult OnMenuOpenFolder(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnMenuCopyAddress(WPARAM wParam, LPARAM lParam);
     win::HandlerResult OnMenuSearchTargets(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnMenuWake(WPARAM wParam, LPARAM lParam);
+    win::HandlerResult OnTimer(WPARAM wParam, LPARAM lParam);
+    // A device of this search joins the remembered ones.
+    void RememberDevice(const DeviceInfo& device);
 
     void InitDeviceList();
     void AddDeviceRow(int index, const std::wstring& name, const std::wstring& address);
@@ -127,5 +142,11 @@ class CTobrelDlg : public win::CMainDialogImpl<CTobrelDlg>, public SearchHost {
     PageOpener m_fnOpenPage;
     FolderOpener m_fnOpenFolder;
     std::wstring m_strTargetsFile;
+    std::wstring m_strDevicesFile;
+    Waker m_fnWake;
+    MacLookup m_fnMacLookup;
+    // Loaded as the window opens, saved after each search that found devices.
+    std::vector<devices::RememberedDevice> m_remembered;
+    bool m_bRememberedChanged = false;
     std::wstring m_strEmptyText;
 };

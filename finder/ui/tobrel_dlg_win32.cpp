@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "finder/devices/wake_dialog_logic.h"
+#include "finder/discovery/discovery.h"
 #include "finder/discovery/search_targets.h"
 #include "finder/discovery/search_worker.h"
 #include "finder/ui/desktop_shell_win32.h"
@@ -16,7 +18,9 @@
 #include "finder/ui/finder_resource.h"
 #include "finder/ui/targets_dlg.h"
 #include "finder/ui/targets_file.h"
+#include "finder/ui/wake_dlg.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "platform/win32/app.h"
 #include "platform/win32/handle.h"
 
@@ -33,6 +37,9 @@ void ShellOpenFolder(HWND owner, const std::wstring& path) {
 }
 
 constexpr UINT_PTR kListSubclassId = 1;
+// The search that follows a wake.
+constexpr UINT_PTR kWakeSearchTimer = 1;
+constexpr wchar_t kDevicesFileName[] = L"devices.ini";
 
 // Another program may hold the clipboard for a moment (a clipboard manager,
 // a remote-desktop client): it is asked again for about half a second.
@@ -96,7 +103,11 @@ CTobrelDlg::CTobrelDlg()
       m_fnOpenPage(&ShellOpenPage),
       m_fnOpenFolder(&ShellOpenFolder),
       m_strTargetsFile(plat::JoinPath(plat::RemoveFileSpec(plat::ModuleFilePath()),
-                                      discovery::kTargetsFileName)) {}
+                                      discovery::kTargetsFileName)),
+      m_strDevicesFile(
+          plat::JoinPath(plat::RemoveFileSpec(plat::ModuleFilePath()), kDevicesFileName)),
+      m_fnWake(&SendSystemWake),
+      m_fnMacLookup(&devices::NeighbourMac) {}
 
 CTobrelDlg::~CTobrelDlg() {
     // However the dialog goes, the worker must not outlive it.
@@ -128,6 +139,8 @@ std::span<const win::EventEntry<CTobrelDlg>> CTobrelDlg::Events() {
         win::OnCommand(ID_MENU_OPEN_FOLDER, &D::OnMenuOpenFolder),
         win::OnCommand(ID_MENU_COPY_ADDRESS, &D::OnMenuCopyAddress),
         win::OnCommand(ID_MENU_SEARCH_TARGETS, &D::OnMenuSearchTargets),
+        win::OnCommand(ID_MENU_WAKE, &D::OnMenuWake),
+        win::OnMessage(WM_TIMER, &D::OnTimer),
     };
     return table;
 }
@@ -142,6 +155,7 @@ bool CTobrelDlg::OnInitDialog() {
     LoadIcons(m_nDpi);
 
     InitDeviceList();
+    m_remembered = devices::LoadDevices(m_strDevicesFile);
 
     m_bSettingsEnabled = false;
     m_bSearching = false;
@@ -293,7 +307,19 @@ win::HandlerResult CTobrelDlg::OnDeviceFound(WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     AddDeviceRow(static_cast<int>(lParam), entry->second->strName, address);
+    RememberDevice(*entry->second);
     return 0;
+}
+
+void CTobrelDlg::RememberDevice(const DeviceInfo& device) {
+    // Right after the answer the neighbour table holds the device's hardware
+    // address, unless a router stands between.
+    const std::uint32_t address = discovery::ParseIpv4(plat::ToUtf8(device.strAddress));
+    const auto mac =
+        m_fnMacLookup && address != 0xFFFFFFFFu ? m_fnMacLookup(address) : std::nullopt;
+    devices::Remember(m_remembered, device.strAddress, device.strName, device.strDetail, mac,
+                      devices::NowUtc());
+    m_bRememberedChanged = true;
 }
 
 void CTobrelDlg::AddDeviceRow(int index, const std::wstring& name, const std::wstring& address) {
@@ -304,6 +330,10 @@ void CTobrelDlg::AddDeviceRow(int index, const std::wstring& name, const std::ws
 win::HandlerResult CTobrelDlg::OnSearchEnd(WPARAM, LPARAM) {
     // The worker is leaving its thread function; its handle is ours to drop.
     m_pSearchThread.reset();
+    if (m_bRememberedChanged) {
+        devices::SaveDevices(m_strDevicesFile, m_remembered);
+        m_bRememberedChanged = false;
+    }
     EnableItem(IDC_BUTTON_REFRESH, true);
     SetItemCaption(IDC_BUTTON_REFRESH, finder::kRefreshCaption);
     m_bSearching = false;
@@ -403,6 +433,33 @@ win::HandlerResult CTobrelDlg::OnMenuSearchTargets(WPARAM, LPARAM) {
         }
     });
     targets.DoModal();
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnMenuWake(WPARAM, LPARAM) {
+    std::vector<std::wstring> listed;
+    for (int row = 0; row < m_listDevices.ItemCount(); ++row) {
+        listed.push_back(m_listDevices.ItemText(row, 1));
+    }
+    CWakeDlg wake(Hwnd(), devices::DevicesNotListed(m_remembered, listed), m_fnWake, [this] {
+        SetTimer(Hwnd(), kWakeSearchTimer, static_cast<UINT>(devices::WakeSearchDelay().count()),
+                 nullptr);
+    });
+    wake.DoModal();
+    return 0;
+}
+
+win::HandlerResult CTobrelDlg::OnTimer(WPARAM wParam, LPARAM) {
+    if (wParam != kWakeSearchTimer) {
+        return std::nullopt;
+    }
+    // A search still running tries again in a second.
+    if (!m_pSearchThread) {
+        KillTimer(Hwnd(), kWakeSearchTimer);
+        StartSearch();
+    } else {
+        SetTimer(Hwnd(), kWakeSearchTimer, 1000, nullptr);
+    }
     return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "finder/devices/remembered_devices.h"
 #include "finder/ui/desktop_shell_win32.h"
 #include "finder/ui/dialog_logic.h"
 #include "finder/ui/finder_resource.h"
@@ -141,6 +142,19 @@ class FinderDialog : public ::testing::Test {
         dialog->SetFolderOpener(
             [this](HWND, const std::wstring& path) { folders.push_back(path); });
         dialog->SetTargetsFile(targetsFile);
+        dialog->SetDevicesFile(devicesFile);
+        // Only the segment-1 device's hardware address is in the neighbour table.
+        dialog->SetMacLookup([](std::uint32_t address) -> std::optional<devices::MacAddress> {
+            if (address == 0xC6120101) {
+                return devices::MacAddress{0x02, 0x5E, 0x1B, 0x00, 0x01, 0x01};
+            }
+            return std::nullopt;
+        });
+        dialog->SetWaker(
+            [this](const devices::MacAddress& mac, std::optional<std::uint32_t> address) {
+                wakes.emplace_back(mac, address);
+                return true;
+            });
         ASSERT_TRUE(dialog->Create());
         list = dialog->Item(IDC_LIST_DEVICES);
         ASSERT_NE(list, nullptr);
@@ -234,13 +248,16 @@ class FinderDialog : public ::testing::Test {
     HWND list = nullptr;
     std::vector<std::wstring> urls;
     std::vector<std::wstring> folders;
-    // A "search.ini" of the test's own (none there unless the test writes it).
-    std::wstring targetsFile = TempTargetsFile();
+    std::vector<std::pair<devices::MacAddress, std::optional<std::uint32_t>>> wakes;
+    // A "search.ini" and a "devices.ini" of the test's own (none there unless
+    // the test writes it).
+    std::wstring targetsFile = TempFile(L"search");
+    std::wstring devicesFile = TempFile(L"devices");
 
-    static std::wstring TempTargetsFile() {
+    static std::wstring TempFile(const std::wstring& name) {
         wchar_t folder[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, folder);
-        const std::wstring path = std::wstring(folder) + L"sl_dialog_search_" +
+        const std::wstring path = std::wstring(folder) + L"sl_dialog_" + name + L"_" +
                                   std::to_wstring(GetCurrentProcessId()) + L".ini";
         DeleteFileW(path.c_str());
         return path;
@@ -754,8 +771,10 @@ TEST_F(FinderDialog, ContextMenuOffersTheDeviceActionsOnlyWithASelection) {
         bool select;
         std::vector<std::wstring> items;
     } cases[] = {
-        {false, {L"設定", L"-", L"検索先を指定..."}},
-        {true, {L"設定", L"フォルダーを開く", L"アドレスをコピー", L"-", L"検索先を指定..."}},
+        {false, {L"設定", L"-", L"検索先を指定...", L"機器を起動..."}},
+        {true,
+         {L"設定", L"フォルダーを開く", L"アドレスをコピー", L"-", L"検索先を指定...",
+          L"機器を起動..."}},
     };
     for (const auto& c : cases) {
         Select(1, c.select);
@@ -943,4 +962,96 @@ TEST(DesktopShell, WithoutADesktopARefusedFolderIsReportedWithItsAddress) {
     EXPECT_GT(shell.shown[0].size(),
               std::wstring(L"共有フォルダー \\\\198.19.1.1\\ を開けませんでした。\n\n").size());
     CoUninitialize();
+}
+
+// A search's devices join the remembered ones in devices.ini, with the
+// hardware address the neighbour table had; the one seen before stays.
+TEST_F(FinderDialog, SearchesRememberTheirDevices) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    WriteAll(devicesFile,
+             "[Device1]\r\nAddress=198.18.1.50\r\nName=Sleeper\r\nMAC=02-5E-1B-00-09-09\r\n"
+             "LastSeen=2026-01-02T03:04:05Z\r\n");
+    RunSearchWith(kThree);
+    const auto remembered = devices::LoadDevices(devicesFile);
+    ASSERT_EQ(remembered.size(), 4u) << ReadAll(devicesFile);
+    EXPECT_EQ(remembered[0].name, L"Sleeper");
+    EXPECT_EQ(remembered[1].address, L"198.18.1.1");
+    EXPECT_EQ(remembered[1].mac, (devices::MacAddress{0x02, 0x5E, 0x1B, 0x00, 0x01, 0x01}));
+    EXPECT_FALSE(remembered[2].mac.has_value());
+    EXPECT_NE(ReadAll(devicesFile).find("MAC=02-5E-1B-00-01-01\r\n"), std::string::npos);
+    DeleteFileW(devicesFile.c_str());
+}
+
+namespace {
+
+// What the wake dialog showed and said, read on the answering thread.
+struct WakeDialogSeen {
+    std::vector<std::wstring> rows;
+    std::wstring refused;
+};
+
+std::wstring ListCell(HWND list, int row, int column) {
+    wchar_t buffer[256] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+}  // namespace
+
+// 機器を起動... lists the remembered devices the list does not show, refuses
+// a typed text that is no MAC with a message naming it, wakes the selected
+// one, and 20 s later (shortened here) the finder searches again.
+TEST_F(FinderDialog, WakeDialogWakesAnUnlistedDeviceAndSearchesAgain) {
+    REQUIRE_WINE_IN_TEST_LAN();
+    _putenv_s("SL_WAKE_SEARCH_DELAY_MS", "300");
+    WriteAll(devicesFile,
+             "[Device1]\r\nAddress=198.18.1.1\r\nName=NAS-Alpha\r\nMAC=02-5E-1B-00-01-01\r\n"
+             "LastSeen=2026-01-01T00:00:00Z\r\n"
+             "[Device2]\r\nAddress=10.77.1.1\r\nName=Routed\r\n"
+             "LastSeen=2026-01-02T00:00:00Z\r\n"
+             "[Device3]\r\nAddress=198.18.1.50\r\nName=\xE7\x9C\xA0\xE3\x82\x8B NAS\r\n"
+             "MAC=02-5E-1B-00-09-09\r\nLastSeen=2026-01-03T00:00:00Z\r\n");
+    RunSearchWith({{L"NAS-Alpha", L"198.18.1.1"}});
+    WakeDialogSeen seen;
+    {
+        WindowAnswerer answerer(
+            [] {
+                HWND found = FindWindowW(L"#32770", L"機器の起動");
+                return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+            },
+            [&seen](HWND window) {
+                HWND list = GetDlgItem(window, IDC_LIST_WAKE);
+                const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+                for (int row = 0; row < rows; ++row) {
+                    seen.rows.push_back(ListCell(list, row, 0) + L"|" + ListCell(list, row, 1) +
+                                        L"|" + ListCell(list, row, 2) + L"|" +
+                                        std::to_wstring(ListCell(list, row, 3).size()));
+                }
+                SetWindowTextW(GetDlgItem(window, IDC_EDIT_MAC), L"00-11-22-33-44-5G");
+                SendMessageW(GetDlgItem(window, IDC_BUTTON_WAKE_MAC), BM_CLICK, 0, 0);
+                wchar_t text[512] = {};
+                GetWindowTextW(GetDlgItem(window, IDC_WAKE_MESSAGE), text, 512);
+                seen.refused = text;
+                SendMessageW(GetDlgItem(window, IDC_BUTTON_WAKE), BM_CLICK, 0, 0);
+                PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            });
+        Command(ID_MENU_WAKE);
+        EXPECT_TRUE(answerer.Found());
+    }
+    // Seen last first; the listed device is not offered; the time is local,
+    // "YYYY/MM/DD hh:mm".
+    EXPECT_EQ(seen.rows, (std::vector<std::wstring>{L"眠る NAS|198.18.1.50|02-5E-1B-00-09-09|16",
+                                                    L"Routed|10.77.1.1||16"}));
+    EXPECT_EQ(seen.refused.rfind(L"「00-11-22-33-44-5G」は MAC アドレスではありません", 0), 0u)
+        << testing::PrintToString(seen.refused);
+    ASSERT_EQ(wakes.size(), 1u);
+    EXPECT_EQ(wakes[0].first, (devices::MacAddress{0x02, 0x5E, 0x1B, 0x00, 0x09, 0x09}));
+    EXPECT_EQ(wakes[0].second, std::optional<std::uint32_t>(0xC6120132));
+    EXPECT_TRUE(PumpUntil([] { return g_runs == 2; }, 5000ms));
+    _putenv_s("SL_WAKE_SEARCH_DELAY_MS", "");
+    DeleteFileW(devicesFile.c_str());
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -535,4 +536,56 @@ TEST_F(FinderProcess, NamesReadAsCodePage932OnEveryCodePage) {
             EXPECT_NE(log.find(answers.back().bytes), std::string::npos) << locale << "\n" << log;
         }
     }
+}
+
+// dev1 answers and is remembered with its veth's hardware address; asleep it
+// misses the next search; 機器を起動... wakes it, and the search the finder
+// starts by itself (20 s later, shortened here) lists it again.
+TEST_F(FinderProcess, WakesARememberedSleepingDevice) {
+    const std::string wakeMenu = "32775";
+    const std::string dialog = "機器の起動";
+    const std::string mac = testsupport::Env("SL_DEV1_MAC").value_or("");
+    ASSERT_FALSE(mac.empty());
+    std::string macIni = mac;
+    for (char& c : macIni) {
+        c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::string row = "Sleeper\t" + lan_.dev1Addr;
+    BackgroundProcess& finder =
+        StartFinder({"SL_SEARCH_LIMIT_MS=4000", "SL_WAKE_SEARCH_DELAY_MS=1500"});
+    {
+        lantest::SimDevice awake(lan_.dev1Ns, {"--name", "Sleeper", "--max-delay-ms", "300"},
+                                 temp_.Path(), "awake");
+        ASSERT_TRUE(awake.Ready());
+        ASSERT_TRUE(WaitWindow()) << finder.Errors();
+        ASSERT_TRUE(WaitFor([&] { return Rows() == std::vector<std::string>{row}; }, 30s))
+            << Uictl({"rows", "@finder"}).out;
+        ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s));
+    }
+    const std::string remembered = ReadFile(dir_ / "devices.ini");
+    EXPECT_NE(remembered.find("Address=" + lan_.dev1Addr + "\r\n"), std::string::npos)
+        << remembered;
+    EXPECT_NE(remembered.find("MAC=" + macIni + "\r\n"), std::string::npos) << remembered;
+
+    lantest::SimDevice sim(lan_.dev1Ns, {"--name", "Sleeper", "--max-delay-ms", "300", "--asleep"},
+                           temp_.Path(), "asleep");
+    ASSERT_TRUE(sim.Ready());
+    ASSERT_EQ(Uictl({"click", "@finder", std::to_string(kRefresh)}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "検索中...\t0"; }, 10s));
+    ASSERT_TRUE(WaitFor([&] { return Button(kRefresh) == "更新\t1"; }, 30s));
+    EXPECT_TRUE(Rows().empty());
+
+    ASSERT_EQ(Uictl({"command", "@finder", wakeMenu}).exitCode, 0);
+    ASSERT_TRUE(WaitWindow(dialog));
+    Screenshot("finder_wake_dialog.png");
+    ASSERT_EQ(Uictl({"click", dialog, "1021"}).exitCode, 0);
+    ASSERT_TRUE(WaitFor(
+        [&] { return sim.Record().find(R"("event":"wake","t_ms")") != std::string::npos; }, 10s))
+        << sim.Record();
+    EXPECT_NE(sim.Record().find(R"("match":true)"), std::string::npos);
+    ASSERT_EQ(Uictl({"click", dialog, "2"}).exitCode, 0);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == std::vector<std::string>{row}; }, 30s))
+        << Uictl({"rows", "@finder"}).out;
+    ASSERT_EQ(Uictl({"close", "@finder"}).exitCode, 0);
+    ASSERT_TRUE(finder.Wait(20s).has_value());
 }

@@ -33,13 +33,26 @@ valid_run() { [[ "$1" =~ ^[a-z][a-z0-9]{1,11}$ ]] || die "run name '$1': 2-12 lo
 
 ns_exists() { [ -e "/run/netns/$1" ]; }
 
+# mac_of HOST K: the fixed hardware address of HOST's interface ethK, so that
+# tests can name it (a magic packet, the neighbour table): 02:5e:1b:00:0N:0K
+# for devN, else from a checksum of the host's name (locally administered).
+mac_of() {
+  local host=$1 k=$2 sum
+  case "$host" in
+    dev[1-9]) printf '02:5e:1b:00:%02x:%02x\n' "${host#dev}" "$k" ;;
+    *) sum=$(printf '%s' "$host" | cksum | cut -d' ' -f1)
+       printf '02:5e:%02x:%02x:%02x:%02x\n' $((sum >> 16 & 255)) $((sum >> 8 & 255)) $((sum & 255)) "$k" ;;
+  esac
+}
+
 # attach NS IFNAME SEG ADDR/LEN: a veth from NS into bridge brSEG of the switch.
 attach() {
   local ns=$1 ifname=$2 seg=$3 addr=$4 host=${1#"$SL_RUN"-}
   local peer="${host:0:8}-${ifname}"
   [ ${#peer} -le 15 ] || die "interface name $peer too long"
   case "$seg" in 1|2|3) ;; *) die "segment $seg: 1, 2 or 3" ;; esac
-  ip link add "$ifname" netns "$ns" type veth peer name "$peer" netns "$SL_RUN-sw"
+  ip link add "$ifname" netns "$ns" address "$(mac_of "$host" "${ifname#eth}")" type veth \
+    peer name "$peer" netns "$SL_RUN-sw"
   ip -n "$SL_RUN-sw" link set "$peer" master "br$seg" up
   ip -n "$ns" addr add "$addr" dev "$ifname"
   ip -n "$ns" link set "$ifname" up
@@ -90,6 +103,9 @@ export SL_NS_DEV3=$SL_RUN-dev3
 export SL_RT_ADDR=198.18.0.254
 export SL_DEV3_ADDR=10.77.1.1
 export SL_DEV3_NAME=dev3.routed.test
+export SL_DEV1_MAC=$(mac_of dev1 1)
+export SL_DEV2_MAC=$(mac_of dev2 1)
+export SL_DEV3_MAC=$(mac_of dev3 1)
 export SL_PC_HOSTS=/etc/netns/$SL_RUN-pc/hosts
 export SL_TESTLAN=$(readlink -f "$0")
 ENV
@@ -112,6 +128,10 @@ up() {
   make_host proxy 1:198.18.0.3/16
   make_host rt 1:198.18.0.254/16 3:10.77.0.1/16
   ip netns exec "$SL_RUN-rt" sysctl -qw net.ipv4.ip_forward=1
+  # Forward directed broadcasts (10.77.255.255) onto segment 3, as routers
+  # set up for Wake-on-LAN across subnets do; limited broadcasts never cross.
+  ip netns exec "$SL_RUN-rt" sysctl -qw net.ipv4.conf.all.bc_forwarding=1 \
+    net.ipv4.conf.eth1.bc_forwarding=1 net.ipv4.conf.eth2.bc_forwarding=1
   ip -n "$SL_RUN-pc" route add 10.77.0.0/16 via 198.18.0.254
   make_host dev3 3:10.77.1.1/16
   # The router hands all of 10.77.1.0/24 to dev3, so that a search of that

@@ -334,6 +334,7 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     WriteFile(defaultDir_ / "url.ini", "[URL]\r\nUpdateSiteURL=http://mirror.example/\r\n");
     WriteFile(defaultDir_ / "slwintool.log", "search\r\n");
     WriteFile(defaultDir_ / "search.ini", "[Search]\r\nTargets=10.77.1.1\r\n");
+    WriteFile(defaultDir_ / "devices.ini", "[Device1]\r\nAddress=198.18.1.1\r\n");
     WriteFile(defaultDir_ / kSetupName, "downloaded");
 
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(defaultDir_));
@@ -348,7 +349,7 @@ TEST_F(Installer, SilentInstallThenSilentUninstallRunsQuenlowFirst) {
     EXPECT_EQ(Key(defaultDir_, "DownloadedVersion"), "0.0.0.0");
     EXPECT_EQ(Key(defaultDir_, "CurrentVersion"), kCurrent);
     EXPECT_EQ(Key(defaultDir_, "UpdateSiteURL"), "http://mirror.example/latestversion.ini");
-    for (const char* kept : {"url.ini", "search.ini", "slwintool.log", kSetupName}) {
+    for (const char* kept : {"url.ini", "search.ini", "devices.ini", "slwintool.log", kSetupName}) {
         EXPECT_TRUE(fs::exists(defaultDir_ / kept)) << kept;
     }
 }
@@ -373,6 +374,10 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     WriteFile(dir / "url.ini", urlIni);
     const std::string searchIni = "[Search]\r\nTargets=10.77.1.1;nas.example.lan\r\n";
     WriteFile(dir / "search.ini", searchIni);
+    const std::string devicesIni =
+        "[Device1]\r\nAddress=198.18.1.1\r\nMAC=02-5E-1B-00-01-01\r\n"
+        "LastSeen=2026-12-09T17:06:04Z\r\n";
+    WriteFile(dir / "devices.ini", devicesIni);
 
     // The new version, with no folder given, goes where the old one is and
     // writes over neither file, whatever /UPDATESITE= says.
@@ -382,6 +387,7 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     EXPECT_EQ(ReadFile(dir / "profile.ini"), profile);
     EXPECT_EQ(ReadFile(dir / "url.ini"), urlIni);
     EXPECT_EQ(ReadFile(dir / "search.ini"), searchIni);
+    EXPECT_EQ(ReadFile(dir / "devices.ini"), devicesIni);
     EXPECT_FALSE(fs::exists(defaultDir_));
     // Still one rule: the upgrade deleted the old one before it added its own.
     EXPECT_EQ(Recorded("netsh.exe"),
@@ -391,6 +397,7 @@ TEST_F(Installer, UpgradeInPlaceKeepsTheSettingsAndReplacesThePrograms) {
     fs::remove(dir / "profile.ini");
     fs::remove(dir / "url.ini");
     fs::remove(dir / "search.ini");
+    fs::remove(dir / "devices.ini");
     ASSERT_NO_FATAL_FAILURE(SilentUninstall(dir));
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(dir); }, 10s));
 }

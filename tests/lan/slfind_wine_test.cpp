@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "tests/lan/discovery_lan.h"
 #include "tests/support/wine_programs.h"
@@ -31,6 +32,15 @@ class SlfindWine : public ::testing::Test {
     TempDir dir_{"sl_slfind_wine"};
 };
 
+// The hardware address of a host's eth1, as the LAN gave it.
+std::string MacOf(const std::string& ns) {
+    const ProcessResult shown = RunProcess({"ip", "-n", ns, "-br", "link", "show", "eth1"});
+    std::istringstream fields(shown.out);
+    std::string name, state, mac;
+    fields >> name >> state >> mac;
+    return mac;
+}
+
 TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
     Host sjis("swj", {"1:198.18.95.101/16"});
     Host utf8("swu", {"2:198.19.95.102/16"});
@@ -44,6 +54,8 @@ TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
     // Devices in address order; the one whose encoding was asked for shows
     // its name, the other is listed with another name.
     const std::string addresses[] = {"198.18.95.101", "198.19.95.102"};
+    // Both are neighbours: GetIpNetTable2 names their hardware addresses.
+    const std::string macs[] = {MacOf(sjis.Ns()), MacOf(utf8.Ns())};
     const struct {
         std::vector<std::string> args;
         int right;
@@ -56,8 +68,9 @@ TEST_F(SlfindWine, JsonLinesWithJapaneseNames) {
         std::sort(lines.begin(), lines.end());
         ASSERT_EQ(lines.size(), 2u) << where;
         const std::string address = R"({"address":")";
-        EXPECT_EQ(lines[c.right],
-                  address + addresses[c.right] + R"(","name":"ソルベリオ機0","detail":"1.0.0"})")
+        EXPECT_EQ(lines[c.right], address + addresses[c.right] +
+                                      R"(","name":"ソルベリオ機0","detail":"1.0.0","mac":")" +
+                                      macs[c.right] + "\"}")
             << where;
         EXPECT_EQ(lines[1 - c.right].rfind(address + addresses[1 - c.right] + "\"", 0), 0u)
             << where;
@@ -96,6 +109,22 @@ TEST_F(SlfindWine, RoutedDeviceByAddressNameAndRange) {
             EXPECT_NE(result.err.find("slfind 192.168.20.0/24"), std::string::npos) << where;
         }
     }
+}
+
+// slfind.exe --wake: Winsock broadcasts the magic packet on the segment and a
+// sleeping device wakes.
+TEST_F(SlfindWine, WakesASleepingDevice) {
+    const std::string mac = Env("SL_DEV1_MAC").value_or("");
+    ASSERT_FALSE(mac.empty());
+    SimDevice sim(Env("SL_NS_DEV1").value_or(""), {"--asleep"}, dir_.Path(), "asleep");
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_EQ(RunSlfind({"--wake", "00-11-22-33-44"}).exitCode, 2);
+    const ProcessResult woken = RunSlfind({"--wake", mac});
+    EXPECT_EQ(woken.exitCode, 0) << woken.err;
+    EXPECT_TRUE(
+        WaitFor([&] { return sim.Record().find(R"("event":"wake","t_ms")") != std::string::npos; },
+                std::chrono::seconds(5)))
+        << sim.Record();
 }
 
 }  // namespace

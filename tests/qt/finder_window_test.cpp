@@ -25,6 +25,7 @@
 #include "finder/discovery/search_log.h"
 #include "finder/qt/targets_dialog.h"
 #include "finder/qt/translations.h"
+#include "finder/qt/wake_dialog.h"
 #include "tests/unit/fake_network.h"
 
 using namespace std::chrono_literals;
@@ -235,7 +236,8 @@ class FinderWindowTest : public QObject {
         QTRY_VERIFY(window.List()->topLevelItemCount() == 2 && !window.Searching());
         QCOMPARE(window.EmptyText(), QString());
         std::unique_ptr<QMenu> menu(window.BuildContextMenu());
-        QCOMPARE(MenuTexts(menu.get()), QStringList({"設定", "-", "検索先を指定..."}));
+        QCOMPARE(MenuTexts(menu.get()),
+                 QStringList({"設定", "-", "検索先を指定...", "機器を起動..."}));
         QGuiApplication::clipboard()->clear();
         window.OpenSharedFolder();
         window.CopyAddress();
@@ -245,7 +247,7 @@ class FinderWindowTest : public QObject {
         window.List()->topLevelItem(1)->setSelected(true);
         menu.reset(window.BuildContextMenu());
         QCOMPARE(MenuTexts(menu.get()), QStringList({"設定", "フォルダーを開く", "アドレスをコピー",
-                                                     "-", "検索先を指定..."}));
+                                                     "-", "検索先を指定...", "機器を起動..."}));
         menu->actions()[1]->trigger();
         QCOMPARE(opened, QList<QUrl>({QUrl("smb://198.18.1.2/")}));
         menu->actions()[2]->trigger();
@@ -330,6 +332,62 @@ class FinderWindowTest : public QObject {
         QCOMPARE(again.LoadTargets(), QStringList({"10.77.2.0/24"}));
     }
 
+    // A search's devices are remembered with the hardware address the
+    // neighbour table had; 機器を起動... offers the remembered devices the
+    // list does not show, refuses a text that is no MAC with a message naming
+    // it, wakes the selected one, and a search follows by itself.
+    void WakeDialogWakesARememberedDeviceAndSearchesAgain() {
+        qputenv("SL_WAKE_SEARCH_DELAY_MS", "200");
+        const QString file = dir_.filePath("wake.ini");
+        const devices::MacAddress sleeper{0x02, 0x5E, 0x1B, 0x00, 0x09, 0x09};
+        QVERIFY(finder_qt::SaveRemembered(
+            file, {{L"198.18.1.50", L"眠る NAS", L"1.0.0", sleeper, 1767225600}}));
+        Gate gate;
+        gate.OpenAll();
+        FinderWindow window({}, TwoDevices(&gate));
+        window.SetTargetsFile(file);
+        window.SetMacLookup([](std::uint32_t address) -> std::optional<devices::MacAddress> {
+            if (address == 0xC6120102) {
+                return devices::MacAddress{0x02, 0x5E, 0x1B, 0x00, 0x01, 0x02};
+            }
+            return std::nullopt;
+        });
+        std::vector<std::pair<devices::MacAddress, std::optional<std::uint32_t>>> wakes;
+        window.SetWaker([&wakes](const devices::MacAddress& mac, std::optional<std::uint32_t> at) {
+            wakes.emplace_back(mac, at);
+            return true;
+        });
+        QSignalSpy ended(&window, &FinderWindow::searchFinished);
+        window.show();
+        QTRY_COMPARE(ended.count(), 1);
+        const auto remembered = finder_qt::LoadRemembered(file);
+        QCOMPARE(remembered.size(), std::size_t{3});
+        QCOMPARE(remembered[2].address, std::wstring(L"198.18.1.2"));
+        QVERIFY(remembered[2].mac == (devices::MacAddress{0x02, 0x5E, 0x1B, 0x00, 0x01, 0x02}));
+        QVERIFY(!remembered[1].mac.has_value());
+
+        window.ShowWakeDialog();
+        auto* dialog = window.findChild<WakeDialog*>();
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("機器の起動"));
+        QCOMPARE(dialog->List()->topLevelItemCount(), 1);
+        QCOMPARE(dialog->List()->topLevelItem(0)->text(0), QStringLiteral("眠る NAS"));
+        QCOMPARE(dialog->List()->topLevelItem(0)->text(2), QStringLiteral("02-5E-1B-00-09-09"));
+        QCOMPARE(dialog->List()->topLevelItem(0)->text(3).size(), 16);
+        dialog->Entry()->setText(QStringLiteral("00-11-22-33-44-5G"));
+        QTest::keyClick(dialog->Entry(), Qt::Key_Return);
+        QVERIFY(dialog->Message()->text().startsWith(
+            QStringLiteral("「00-11-22-33-44-5G」は MAC アドレスではありません")));
+        QVERIFY(wakes.empty());
+        Keep(dialog, "qt_finder_wake_dialog.png");
+        QTest::mouseClick(dialog->WakeButton(), Qt::LeftButton);
+        QCOMPARE(wakes.size(), std::size_t{1});
+        QVERIFY(wakes[0].first == sleeper);
+        QCOMPARE(wakes[0].second, std::optional<std::uint32_t>(0xC6120132));
+        QTRY_COMPARE(ended.count(), 2);
+        qunsetenv("SL_WAKE_SEARCH_DELAY_MS");
+    }
+
     void EnglishUnlessTheLocaleIsJapanese() {
         const struct {
             const char* locale;
@@ -358,6 +416,9 @@ class FinderWindowTest : public QObject {
                     : QStringLiteral("Enter an address, a host name or a range (/22 to /32)."));
             QCOMPARE(dialog.windowTitle(), c.settings == "設定" ? QStringLiteral("検索先の指定")
                                                                 : QStringLiteral("Search targets"));
+            WakeDialog wake({}, {});
+            QCOMPARE(wake.windowTitle(), c.settings == "設定" ? QStringLiteral("機器の起動")
+                                                              : QStringLiteral("Wake a device"));
             if (translation) {
                 QCoreApplication::removeTranslator(translation.get());
             }

@@ -64,6 +64,10 @@
         <source>検索先を指定...</source>
         <translation>Search targets...</translation>
     </message>
+    <message>
+        <source>機器を起動...</source>
+        <translation>Wake a device...</translation>
+    </message>
 </context>
 <context>
     <name>TargetsDialog</name>
@@ -102,6 +106,69 @@
     <message>
         <source>検索先を保存できませんでした。</source>
         <translation>The targets could not be saved.</translation>
+    </message>
+</context>
+<context>
+    <name>WakeDialog</name>
+    <message>
+        <source>機器の起動</source>
+        <translation>Wake a device</translation>
+    </message>
+    <message>
+        <source>起動(&amp;W)</source>
+        <translation>&amp;Wake</translation>
+    </message>
+    <message>
+        <source>この MAC で起動</source>
+        <translation>Wake this MAC</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IP アドレス</source>
+        <translation>IP Address</translation>
+    </message>
+    <message>
+        <source>MAC アドレス</source>
+        <translation>MAC Address</translation>
+    </message>
+    <message>
+        <source>最終確認</source>
+        <translation>Last seen</translation>
+    </message>
+    <message>
+        <source>一覧にない、以前に見つかった機器(&amp;L):</source>
+        <translation>Devices found before that the &amp;list does not show:</translation>
+    </message>
+    <message>
+        <source>MAC アドレスを入力して起動(&amp;M) (例: 00-11-22-AA-BB-CC):</source>
+        <translation>Wake by &amp;MAC address (for example 00-11-22-AA-BB-CC):</translation>
+    </message>
+    <message>
+        <source>起動する機器を選ぶか、MAC アドレスを入力してください。</source>
+        <translation>Select a device to wake, or enter its MAC address.</translation>
+    </message>
+    <message>
+        <source>この機器の MAC アドレスは分かりません。下の欄に入力して起動してください。</source>
+        <translation>This device's MAC address is not known. Enter it below to wake it.</translation>
+    </message>
+    <message>
+        <source>「%1」は MAC アドレスではありません。12 桁の 16 進数を、2 桁ごとに「-」か「:」で区切るか、区切らずに入力してください (例: 00-11-22-AA-BB-CC)。</source>
+        <translation>&quot;%1&quot; is not a MAC address. Enter 12 hex digits, in pairs joined by &quot;-&quot; or &quot;:&quot; or not joined (for example 00-11-22-AA-BB-CC).</translation>
+    </message>
+    <message>
+        <source>起動の合図を送れませんでした。ネットワークの接続を確かめてください。</source>
+        <translation>The wake-up packet could not be sent. Check the network connection.</translation>
+    </message>
+    <message>
+        <source>起動の合図を送りました。しばらくしてから自動で検索します。</source>
+        <translation>The wake-up packet was sent. The finder searches again in a moment.</translation>
     </message>
 </context>
 </TS>

@@ -4,10 +4,13 @@
 // seconds, from each of its device addresses on the interface the probe came
 // in by (a probe sent to one of them: from that one only). It records every
 // probe and answer as JSON lines, misbehaves on request, and ends by itself
-// after its time limit or on SIGTERM.
+// after its time limit or on SIGTERM. Like a real device it can sleep: it
+// then answers nothing, and wakes when a Wake-on-LAN magic packet naming its
+// hardware address reaches UDP port 9 (broadcast or unicast).
 #include <arpa/inet.h>
 #include <iconv.h>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -52,7 +55,12 @@ const char kUsage[] =
     "  --seed N          seed of the delays (default 1)\n"
     "  --record FILE     JSON lines: every probe received and answer sent\n"
     "  --ready FILE      created once the device listens\n"
-    "  --time-limit S    end after S seconds (default 120)\n";
+    "  --time-limit S    end after S seconds (default 120)\n"
+    "  --asleep          start asleep: answer nothing until woken\n"
+    "  --mac MAC         the hardware address a magic packet must name (default:\n"
+    "                    that of the first device's interface)\n"
+    "SIGUSR1 puts the device to sleep, SIGUSR2 wakes it; every datagram on UDP\n"
+    "port 9 is recorded (\"event\":\"magic\"), and one naming the device wakes it.\n";
 
 struct Options {
     std::vector<std::string> addresses;
@@ -67,6 +75,8 @@ struct Options {
     std::string record;
     std::string ready;
     long timeLimit = 120;
+    bool asleep = false;
+    std::string mac;
 };
 
 struct Device {
@@ -215,6 +225,31 @@ int Mx(const std::string& probe) {
     return static_cast<int>(std::max(0L, std::min(value, 5L)));
 }
 
+// "aa:bb:cc:dd:ee:ff" (or with '-') as 6 bytes.
+std::optional<std::string> ParseMac(const std::string& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); i += 3) {
+        if (i + 2 > text.size() ||
+            (i + 2 < text.size() && text[i + 2] != ':' && text[i + 2] != '-'))
+            return std::nullopt;
+        char* end = nullptr;
+        const std::string pair = text.substr(i, 2);
+        const long value = std::strtol(pair.c_str(), &end, 16);
+        if (end != pair.c_str() + 2) return std::nullopt;
+        bytes.push_back(static_cast<char>(value));
+    }
+    if (bytes.size() != 6) return std::nullopt;
+    return bytes;
+}
+
+// Whether a datagram holds the magic sequence for mac: six FF bytes and the
+// address sixteen times.
+bool HoldsMagic(const std::string& datagram, const std::string& mac) {
+    std::string magic(6, '\xff');
+    for (int i = 0; i < 16; ++i) magic += mac;
+    return datagram.find(magic) != std::string::npos;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,6 +287,10 @@ int main(int argc, char** argv) {
             options.ready = value();
         else if (arg == "--time-limit")
             options.timeLimit = std::strtol(value().c_str(), nullptr, 10);
+        else if (arg == "--asleep")
+            options.asleep = true;
+        else if (arg == "--mac")
+            options.mac = value();
         else {
             std::fprintf(stderr, "%s", kUsage);
             return 2;
@@ -269,7 +308,9 @@ int main(int argc, char** argv) {
 
     // Interfaces of the namespace: address -> interface index.
     std::map<std::string, unsigned> localAddresses;
-    std::map<unsigned, in_addr> interfaces;  // one address per interface, to join on
+    std::map<unsigned, in_addr> interfaces;          // one address per interface, to join on
+    std::map<std::string, std::string> hardware;     // interface name -> its MAC's bytes
+    std::map<std::string, std::string> interfaceOf;  // address -> interface name
     {
         ifaddrs* list = nullptr;
         if (getifaddrs(&list) != 0) {
@@ -277,10 +318,19 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (const ifaddrs* e = list; e != nullptr; e = e->ifa_next) {
+            if (e->ifa_addr != nullptr && e->ifa_addr->sa_family == AF_PACKET) {
+                const auto* link = reinterpret_cast<const sockaddr_ll*>(e->ifa_addr);
+                if (link->sll_halen == 6) {
+                    hardware[e->ifa_name] =
+                        std::string(reinterpret_cast<const char*>(link->sll_addr), 6);
+                }
+            }
             if (e->ifa_addr == nullptr || e->ifa_addr->sa_family != AF_INET ||
                 (e->ifa_flags & IFF_LOOPBACK) != 0) {
                 continue;
             }
+            interfaceOf[AddressText(reinterpret_cast<const sockaddr_in*>(e->ifa_addr)->sin_addr)] =
+                e->ifa_name;
             const in_addr address = reinterpret_cast<const sockaddr_in*>(e->ifa_addr)->sin_addr;
             const unsigned index = if_nametoindex(e->ifa_name);
             localAddresses.emplace(AddressText(address), index);
@@ -334,6 +384,35 @@ int main(int argc, char** argv) {
         devices.push_back(device);
     }
 
+    // The hardware address a magic packet must name.
+    std::string mac;
+    if (!options.mac.empty()) {
+        const auto parsed = ParseMac(options.mac);
+        if (!parsed) {
+            std::fprintf(stderr, "sl_simdevice: --mac %s: aa:bb:cc:dd:ee:ff\n",
+                         options.mac.c_str());
+            return 2;
+        }
+        mac = *parsed;
+    } else if (!devices.empty()) {
+        mac = hardware[interfaceOf[devices.front().address]];
+    }
+    const int magicListener = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    {
+        const int on = 1;
+        setsockopt(magicListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        setsockopt(magicListener, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        sockaddr_in any9{};
+        any9.sin_family = AF_INET;
+        any9.sin_port = htons(9);
+        if (magicListener < 0 ||
+            bind(magicListener, reinterpret_cast<sockaddr*>(&any9), sizeof any9) != 0) {
+            std::perror("sl_simdevice: wake socket");
+            return 1;
+        }
+    }
+    bool asleep = options.asleep;
+
     // Several devices processes may share a namespace: all of them get the probe.
     const int listener = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -361,6 +440,8 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
@@ -404,10 +485,56 @@ int main(int argc, char** argv) {
         Clock::time_point wake = deadline;
         if (!pending.empty()) wake = std::min(wake, pending.begin()->first);
         const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-        pollfd fds[2] = {{listener, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        const int count = poll(fds, 2, static_cast<int>(std::max<long long>(0, waitMs.count())));
+        pollfd fds[3] = {{listener, POLLIN, 0}, {signalFd, POLLIN, 0}, {magicListener, POLLIN, 0}};
+        const int count = poll(fds, 3, static_cast<int>(std::max<long long>(0, waitMs.count())));
         if (count < 0) continue;
-        if ((fds[1].revents & POLLIN) != 0) break;
+        if ((fds[1].revents & POLLIN) != 0) {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) != sizeof info) continue;
+            if (info.ssi_signo == SIGUSR1 || info.ssi_signo == SIGUSR2) {
+                asleep = info.ssi_signo == SIGUSR1;
+                if (asleep) pending.clear();
+                recorder.Line(std::string("{\"event\":\"") + (asleep ? "sleep" : "wake") +
+                              "\",\"t_ms\":" + std::to_string(WallMs()) + ",\"by\":\"signal\"}");
+                continue;
+            }
+            break;
+        }
+        if ((fds[2].revents & POLLIN) != 0) {
+            sockaddr_in from{};
+            iovec io{buffer.data(), buffer.size()};
+            alignas(cmsghdr) char control[256];
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &io;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            const ssize_t got = recvmsg(magicListener, &msg, 0);
+            if (got >= 0) {
+                std::string destination;
+                for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+                    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                        in_pktinfo info;
+                        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                        destination = AddressText(info.ipi_addr);
+                    }
+                }
+                const std::string datagram(buffer.data(), static_cast<std::size_t>(got));
+                const bool match = !mac.empty() && HoldsMagic(datagram, mac);
+                recorder.Line("{\"event\":\"magic\",\"t_ms\":" + std::to_string(WallMs()) +
+                              ",\"src\":\"" + AddressText(from.sin_addr) + "\",\"dst\":\"" +
+                              destination + "\",\"len\":" + std::to_string(got) +
+                              ",\"match\":" + (match ? "true" : "false") + ",\"hex\":\"" +
+                              Hex(datagram.data(), datagram.size()) + "\"}");
+                if (match && asleep) {
+                    asleep = false;
+                    recorder.Line("{\"event\":\"wake\",\"t_ms\":" + std::to_string(WallMs()) +
+                                  ",\"by\":\"magic\"}");
+                }
+            }
+        }
         if ((fds[0].revents & POLLIN) == 0) continue;
 
         sockaddr_in from{};
@@ -433,13 +560,13 @@ int main(int argc, char** argv) {
             }
         }
         const std::string probe(buffer.data(), static_cast<std::size_t>(got));
-        recorder.Line("{\"event\":\"probe\",\"t_ms\":" + std::to_string(WallMs()) + ",\"src\":\"" +
-                      AddressText(from.sin_addr) +
-                      "\",\"sport\":" + std::to_string(ntohs(from.sin_port)) + ",\"dst\":\"" +
-                      destination + "\",\"ifindex\":" + std::to_string(ifindex) +
-                      ",\"len\":" + std::to_string(got) + ",\"hex\":\"" +
-                      Hex(probe.data(), probe.size()) + "\"}");
-        if (probe.rfind("M-SEARCH", 0) != 0) continue;
+        recorder.Line(
+            "{\"event\":\"probe\",\"t_ms\":" + std::to_string(WallMs()) + ",\"src\":\"" +
+            AddressText(from.sin_addr) + "\",\"sport\":" + std::to_string(ntohs(from.sin_port)) +
+            ",\"dst\":\"" + destination + "\",\"ifindex\":" + std::to_string(ifindex) +
+            ",\"len\":" + std::to_string(got) + ",\"asleep\":" + (asleep ? "true" : "false") +
+            ",\"hex\":\"" + Hex(probe.data(), probe.size()) + "\"}");
+        if (probe.rfind("M-SEARCH", 0) != 0 || asleep) continue;
         const long maxDelay = options.maxDelayMs.value_or(Mx(probe) * 1000L);
         std::uniform_int_distribution<long> delay(0, std::max(0L, maxDelay));
         // A probe sent to one device's own address is answered by that device
@@ -459,6 +586,7 @@ int main(int argc, char** argv) {
     }
     for (const Device& device : devices) close(device.socket);
     close(listener);
+    close(magicListener);
     close(signalFd);
     return 0;
 }
