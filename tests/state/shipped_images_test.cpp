@@ -32,9 +32,9 @@ bool IsSystemDll(std::string dll) {
     std::transform(dll.begin(), dll.end(), dll.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     static const std::vector<std::string> system{
-        "kernel32.dll", "msvcrt.dll",   "user32.dll",  "advapi32.dll", "shlwapi.dll",
-        "version.dll",  "shell32.dll",  "ntdll.dll",   "comctl32.dll", "gdi32.dll",
-        "ws2_32.dll",   "iphlpapi.dll", "wininet.dll", "bcrypt.dll",   "ole32.dll"};
+        "kernel32.dll", "msvcrt.dll", "user32.dll",   "advapi32.dll", "shlwapi.dll", "version.dll",
+        "shell32.dll",  "ntdll.dll",  "comctl32.dll", "gdi32.dll",    "ws2_32.dll",  "iphlpapi.dll",
+        "wininet.dll",  "bcrypt.dll", "ole32.dll",    "oleaut32.dll"};
     return std::find(system.begin(), system.end(), dll) != system.end() ||
            dll.rfind("api-ms-win-", 0) == 0;
 }
