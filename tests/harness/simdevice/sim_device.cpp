@@ -250,6 +250,40 @@ bool HoldsMagic(const std::string& datagram, const std::string& mac) {
     return datagram.find(magic) != std::string::npos;
 }
 
+// One datagram with the address it was sent to (IP_PKTINFO) and the
+// interface it came in on; nullopt when nothing could be read.
+struct Received {
+    std::string bytes;
+    sockaddr_in from{};
+    std::string destination;
+    unsigned ifindex = 0;
+};
+
+std::optional<Received> ReceiveWithDestination(int socket, std::vector<char>& buffer) {
+    Received r;
+    iovec io{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[256];
+    msghdr msg{};
+    msg.msg_name = &r.from;
+    msg.msg_namelen = sizeof r.from;
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(socket, &msg, 0);
+    if (got < 0) return std::nullopt;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            r.ifindex = static_cast<unsigned>(info.ipi_ifindex);
+            r.destination = AddressText(info.ipi_addr);
+        }
+    }
+    r.bytes.assign(buffer.data(), static_cast<std::size_t>(got));
+    return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -501,33 +535,14 @@ int main(int argc, char** argv) {
             break;
         }
         if ((fds[2].revents & POLLIN) != 0) {
-            sockaddr_in from{};
-            iovec io{buffer.data(), buffer.size()};
-            alignas(cmsghdr) char control[256];
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &io;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t got = recvmsg(magicListener, &msg, 0);
-            if (got >= 0) {
-                std::string destination;
-                for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                        in_pktinfo info;
-                        std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                        destination = AddressText(info.ipi_addr);
-                    }
-                }
-                const std::string datagram(buffer.data(), static_cast<std::size_t>(got));
-                const bool match = !mac.empty() && HoldsMagic(datagram, mac);
+            if (const auto magic = ReceiveWithDestination(magicListener, buffer)) {
+                const bool match = !mac.empty() && HoldsMagic(magic->bytes, mac);
                 recorder.Line("{\"event\":\"magic\",\"t_ms\":" + std::to_string(WallMs()) +
-                              ",\"src\":\"" + AddressText(from.sin_addr) + "\",\"dst\":\"" +
-                              destination + "\",\"len\":" + std::to_string(got) +
+                              ",\"src\":\"" + AddressText(magic->from.sin_addr) + "\",\"dst\":\"" +
+                              magic->destination +
+                              "\",\"len\":" + std::to_string(magic->bytes.size()) +
                               ",\"match\":" + (match ? "true" : "false") + ",\"hex\":\"" +
-                              Hex(datagram.data(), datagram.size()) + "\"}");
+                              Hex(magic->bytes.data(), magic->bytes.size()) + "\"}");
                 if (match && asleep) {
                     asleep = false;
                     recorder.Line("{\"event\":\"wake\",\"t_ms\":" + std::to_string(WallMs()) +
@@ -537,29 +552,13 @@ int main(int argc, char** argv) {
         }
         if ((fds[0].revents & POLLIN) == 0) continue;
 
-        sockaddr_in from{};
-        iovec io{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[256];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &io;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t got = recvmsg(listener, &msg, 0);
-        if (got < 0) continue;
-        unsigned ifindex = 0;
-        std::string destination;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info;
-                std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                ifindex = static_cast<unsigned>(info.ipi_ifindex);
-                destination = AddressText(info.ipi_addr);
-            }
-        }
-        const std::string probe(buffer.data(), static_cast<std::size_t>(got));
+        const auto received = ReceiveWithDestination(listener, buffer);
+        if (!received) continue;
+        const std::string& probe = received->bytes;
+        const sockaddr_in& from = received->from;
+        const std::string& destination = received->destination;
+        const unsigned ifindex = received->ifindex;
+        const std::size_t got = probe.size();
         recorder.Line(
             "{\"event\":\"probe\",\"t_ms\":" + std::to_string(WallMs()) + ",\"src\":\"" +
             AddressText(from.sin_addr) + "\",\"sport\":" + std::to_string(ntohs(from.sin_port)) +
