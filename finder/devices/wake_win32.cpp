@@ -13,10 +13,14 @@
 #include <thread>
 
 #include "finder/devices/wake.h"
+#include "platform/unique_handle.h"
 
 namespace devices {
 
 namespace {
+
+using UniqueSocket = plat::UniqueHandle<SOCKET, ::closesocket, -1>;
+using UniqueMibTable = plat::UniqueHandle<MIB_IPNET_TABLE2*, ::FreeMibTable>;
 
 sockaddr_in Ipv4(std::uint32_t address, std::uint16_t port) {
     sockaddr_in sa{};
@@ -79,10 +83,11 @@ class WinsockWakeNetwork final : public IWakeNetwork {
 
     bool Send(const WakeSend& send, std::uint16_t port,
               std::span<const std::uint8_t> bytes) override {
-        const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (s == INVALID_SOCKET) {
+        const UniqueSocket owner(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        if (!owner) {
             return false;
         }
+        const SOCKET s = owner.Get();
         const BOOL on = TRUE;
         setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
         bool ok = true;
@@ -96,7 +101,6 @@ class WinsockWakeNetwork final : public IWakeNetwork {
                         static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to),
                         sizeof to) == static_cast<int>(bytes.size());
         }
-        closesocket(s);
         return ok;
     }
 
@@ -113,11 +117,12 @@ std::unique_ptr<IWakeNetwork> MakeSystemWakeNetwork() {
 }
 
 std::optional<MacAddress> NeighbourMac(std::uint32_t address) {
-    MIB_IPNET_TABLE2* table = nullptr;
     // NO_ERROR, or ERROR_NOT_FOUND for an empty table.
-    if (GetIpNetTable2(AF_INET, &table) != NO_ERROR || table == nullptr) {
+    UniqueMibTable owner;
+    if (GetIpNetTable2(AF_INET, owner.Put()) != NO_ERROR || !owner) {
         return std::nullopt;
     }
+    const MIB_IPNET_TABLE2* table = owner.Get();
     std::optional<MacAddress> found;
     const std::uint32_t wanted = htonl(address);
     for (ULONG i = 0; i < table->NumEntries; ++i) {
@@ -133,7 +138,6 @@ std::optional<MacAddress> NeighbourMac(std::uint32_t address) {
             found = mac;
         }
     }
-    FreeMibTable(table);
     return found;
 }
 
