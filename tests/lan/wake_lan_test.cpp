@@ -194,8 +194,6 @@ TEST_F(WakeLan, RefusedWakesAndWatches) {
         std::string err;
     } cases[] = {
         {{"--wake", "00-11-22-33-44"}, "slfind: '00-11-22-33-44' is not a hardware address"},
-        {{"--wake", "00:11-22:33:44:55"}, "slfind: '00:11-22:33:44:55' is not a hardware"},
-        {{"--wake"}, "slfind: --wake needs a value"},
         {{"--wake", "001122334455", "--wake-via", "127.0.0.1"},
          "slfind: '127.0.0.1' is not a directed broadcast address"},
         {{"--wake-via", "10.77.255.255"}, "slfind: --wake-via needs --wake MAC"},
