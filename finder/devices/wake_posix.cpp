@@ -15,19 +15,12 @@
 #include <thread>
 
 #include "finder/devices/wake.h"
+#include "finder/discovery/net_shared.h"
 #include "platform/posix_fd.h"
 
 namespace devices {
 
 namespace {
-
-sockaddr_in Ipv4(std::uint32_t address, std::uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
 
 class PosixWakeNetwork final : public IWakeNetwork {
   public:
@@ -60,12 +53,12 @@ class PosixWakeNetwork final : public IWakeNetwork {
         setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         if (send.source != 0) {
             // A limited broadcast leaves by the interface of the bound address.
-            const sockaddr_in local = Ipv4(send.source, 0);
+            const sockaddr_in local = discovery::Endpoint(send.source, 0);
             if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
                 return false;
             }
         }
-        const sockaddr_in to = Ipv4(send.destination, port);
+        const sockaddr_in to = discovery::Endpoint(send.destination, port);
         return sendto(fd.Get(), bytes.data(), bytes.size(), 0,
                       reinterpret_cast<const sockaddr*>(&to),
                       sizeof to) == static_cast<ssize_t>(bytes.size());

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "finder/devices/wake.h"
+#include "finder/discovery/net_shared.h"
 #include "platform/unique_handle.h"
 
 namespace devices {
@@ -21,14 +22,6 @@ namespace {
 
 using UniqueSocket = plat::UniqueHandle<SOCKET, ::closesocket, -1>;
 using UniqueMibTable = plat::UniqueHandle<MIB_IPNET_TABLE2*, ::FreeMibTable>;
-
-sockaddr_in Ipv4(std::uint32_t address, std::uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
-    sa.sin_port = htons(port);
-    return sa;
-}
 
 class WinsockWakeNetwork final : public IWakeNetwork {
   public:
@@ -92,11 +85,11 @@ class WinsockWakeNetwork final : public IWakeNetwork {
         setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
         bool ok = true;
         if (send.source != 0) {
-            const sockaddr_in local = Ipv4(send.source, 0);
+            const sockaddr_in local = discovery::Endpoint(send.source, 0);
             ok = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
         }
         if (ok) {
-            const sockaddr_in to = Ipv4(send.destination, port);
+            const sockaddr_in to = discovery::Endpoint(send.destination, port);
             ok = sendto(s, reinterpret_cast<const char*>(bytes.data()),
                         static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&to),
                         sizeof to) == static_cast<int>(bytes.size());
