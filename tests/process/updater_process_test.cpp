@@ -50,8 +50,11 @@ class UpdaterProcess : public ::testing::Test {
         }
         lan_ = testsupport::GetTestLan();
         siteUrl_ = "http://" + lan_.siteAddr + kVersionObject;
-        const fs::path program = kUnderWine ? testsupport::DistDir("windows") / "Updater.exe"
-                                            : testsupport::DistDir("linux") / "Updater";
+#if SL_UPDATER_UNDER_WINE
+        const fs::path program = testsupport::DistDir("windows") / "Updater.exe";
+#else
+        const fs::path program = SL_UPDATER_NATIVE;
+#endif
         ASSERT_TRUE(fs::exists(program)) << program;
         program_ = dir_.Path() / program.filename();
         fs::copy_file(program, program_);
