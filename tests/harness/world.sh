@@ -62,7 +62,7 @@ world_up() {
   source "$world_dir/lan.env"
 
   # A display of the run's own, inside the pc namespace with everything else.
-  in_pc Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$world_dir/display" \
+  in_pc Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$world_dir/display" \
     >"$world_dir/xvfb.log" 2>&1 &
   world_xvfb=$!
   local i
