@@ -60,8 +60,24 @@ if [ -z "$target" ]; then
   exit 2
 fi
 if [ "$target" = all ]; then
-  status=0
-  for t in "${all_targets[@]}"; do run_target "$t" "$seconds" || status=1; done
+  # One target per core at a time (each fuzzer runs on one thread); the
+  # reports follow in the targets' order.
+  jobs=$(nproc)
+  mkdir -p "$out"
+  status=0 pids=() names=()
+  for t in "${all_targets[@]}"; do
+    run_target "$t" "$seconds" >"$out/report_$t.txt" 2>&1 &
+    pids+=($!) names+=("$t")
+    if [ ${#pids[@]} -ge "$jobs" ]; then
+      wait "${pids[0]}" || status=1
+      cat "$out/report_${names[0]}.txt"
+      pids=("${pids[@]:1}") names=("${names[@]:1}")
+    fi
+  done
+  for i in "${!pids[@]}"; do
+    wait "${pids[$i]}" || status=1
+    cat "$out/report_${names[$i]}.txt"
+  done
   exit "$status"
 fi
 run_target "$target" "$seconds"
