@@ -38,9 +38,8 @@ failed=()
 
 # Every C++ file as clang-format (the repository's .clang-format) makes it.
 t=$(date +%s); say "formatting"
-unformatted=$(git ls-files '*.cpp' '*.h' | while read -r f; do
-  clang-format --dry-run -Werror "$f" >/dev/null 2>&1 || echo "$f"
-done)
+unformatted=$(git ls-files -z '*.cpp' '*.h' | xargs -0 -P "$(nproc)" -I{} \
+  sh -c 'clang-format --dry-run -Werror "$1" >/dev/null 2>&1 || echo "$1"' sh {})
 if [ -n "$unformatted" ]; then
   printf 'not as clang-format makes it: %s\n' $unformatted
   failed+=("formatting")
