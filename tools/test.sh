@@ -53,9 +53,13 @@ t=$(date +%s); say "build"
 # what they depend on. A host whose Wine runs no 32-bit code runs the Windows
 # suites from the 64-bit build; the 32-bit one then builds only what ships
 # (its images are checked without running them).
+asan_suites=(-LE wine) tsan_suites=(-L tsan)
 suites_of() { ctest --test-dir "$1" -N "${@:2}" | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' '; }
-cmake --preset linux-asan >/dev/null || die "configure linux-asan failed"
-declare -A targets=([linux-tsan]="sl_discovery_tests" [linux-asan]="$(suites_of build/linux-asan -LE wine)")
+for preset in linux-asan linux-tsan; do
+  cmake --preset "$preset" >/dev/null || die "configure $preset failed"
+done
+declare -A targets=([linux-asan]="$(suites_of build/linux-asan "${asan_suites[@]}")"
+                    [linux-tsan]="$(suites_of build/linux-tsan "${tsan_suites[@]}")")
 [ "$SL_WINDOWS_PRESET" = windows ] || targets[windows]="sl_setup slfind"
 presets=(linux linux-asan linux-tsan windows)
 [ "$SL_WINDOWS_PRESET" = windows ] || presets+=("$SL_WINDOWS_PRESET")
@@ -106,8 +110,8 @@ suite() {
 }
 
 suite "native suites"        ctest --test-dir build/linux --output-on-failure
-suite "native ASan+UBSan"    ctest --test-dir build/linux-asan --output-on-failure -LE 'wine'
-suite "native TSan"          ctest --test-dir build/linux-tsan --output-on-failure -L tsan
+suite "native ASan+UBSan"    ctest --test-dir build/linux-asan --output-on-failure "${asan_suites[@]}"
+suite "native TSan"          ctest --test-dir build/linux-tsan --output-on-failure "${tsan_suites[@]}"
 suite "Windows suites ($SL_WINE_ARCH)" ctest --test-dir "$SL_WINDOWS_BUILD" --output-on-failure
 suite "fuzzers (bounded)"    tests/fuzz/fuzz.sh all 20
 
